@@ -1,0 +1,43 @@
+// The command line: four file names, then options. Parsing is a pure function
+// of the arguments so that it can be tested without running anything.
+#pragma once
+
+#include <cfloat>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace kelcmd {
+
+struct settings {
+  std::string metadata;
+  std::string data;
+  std::string select;
+  std::string output;
+  char separator = ',';
+  unsigned k = 2;
+  float max_distance = FLT_MAX;
+  double threshold = 0.1;
+  bool confidence = false;
+  double z = 0.0;
+  bool metadata_out_given = false;
+  std::string metadata_out;
+  bool distribution_on = false;  // -dst switches the histogram on
+  std::string distribution_out;
+  bool all = false;
+  bool prevention = false;
+};
+
+struct command_line {
+  enum class action { run, usage, reject };
+  action what = action::usage;
+  settings options;
+  std::string message;  // the rejection message for action::reject
+};
+
+command_line parse_command_line(const std::vector<std::string>& args);
+
+// The usage text, every line ended by a newline.
+void print_usage(std::ostream& out);
+
+}  // namespace kelcmd
