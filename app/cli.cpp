@@ -56,6 +56,8 @@ constexpr confidence_level confidence_table[] = {
     {97, 1.880793608}, {98, 2.053748911}, {99, 2.326347874},
 };
 
+constexpr std::uint32_t max_threads = 1024;
+
 command_line reject(std::string message) {
   command_line c;
   c.what = command_line::action::reject;
@@ -78,7 +80,7 @@ command_line parse_command_line(const std::vector<std::string>& args) {
   for (std::size_t i = 5; i < args.size(); ++i) {
     const std::string& word = args[i];
     const bool takes_value = word == "-knn" || word == "-sep" || word == "-mxd" || word == "-thr" ||
-                             word == "-cl" || word == "-md" || word == "-dst";
+                             word == "-cl" || word == "-md" || word == "-dst" || word == "-j";
     if (takes_value && i + 1 >= args.size()) return reject("Option " + word + " needs a value");
 
     if (word == "-knn") {
@@ -120,6 +122,18 @@ command_line parse_command_line(const std::vector<std::string>& args) {
     } else if (word == "-dst") {
       s.distribution_out = args[++i];
       s.distribution_on = true;
+    } else if (word == "-j") {
+      std::uint32_t n = 0;
+      try {
+        orv::util::str2int(args[++i].c_str(), n);
+      } catch (const orv::util::error& e) {
+        return reject(e.what());
+      }
+      if (n < 1 || n > max_threads) return reject("Worker threads must be between 1 and " + std::to_string(max_threads));
+      s.threads = n;
+    } else if (word == "-reference") {
+      // Kept out of the usage text: for benchmarks and cross-checks only.
+      s.reference = true;
     } else {
       return reject("Unknown command: " + word);
     }
@@ -140,6 +154,7 @@ void print_usage(std::ostream& out) {
          "  -dst <file> output distribution to <file>\n"
          "  -all        output rows for all c-cond\n"
          "  -pre        output for discrimination prevention\n"
+         "  -j <n>      worker threads (default: all cores)\n"
          "\n"
          "(*) .gz files are automatically gunzipped.\n";
   out.flush();

@@ -26,6 +26,8 @@ struct settings {
   std::string distribution_out;
   bool all = false;
   bool prevention = false;
+  unsigned threads = 0;    // worker threads of the search; 0: every core the process may use
+  bool reference = false;  // the straightforward per-pair search (benchmarks and checks)
 };
 
 struct command_line {

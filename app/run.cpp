@@ -1,25 +1,91 @@
 #include "run.hpp"
 
+#include <sched.h>
+
 #include <exception>
+#include <memory>
 #include <ostream>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "analysis/dataset.hpp"
+#include "analysis/distribution.hpp"
+#include "analysis/textout.hpp"
+#include "io/open_input.hpp"
+#include "io/stream.hpp"
 #include "util/cronos.hpp"
 
 namespace kelcmd {
 
-int run(const settings& s, std::ostream& out) {
-  (void)s;
+namespace {
+
+// The cores this process may run on.
+unsigned usable_cores() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof(set), &set) == 0 && CPU_COUNT(&set) > 0) return static_cast<unsigned>(CPU_COUNT(&set));
+  const unsigned n = std::thread::hardware_concurrency();
+  return n == 0 ? 1 : n;
+}
+
+kel::test_settings engine_settings(const settings& s) {
+  kel::test_settings t;
+  t.k = s.k;
+  t.maxDistance = s.max_distance;
+  t.threshold = s.threshold;
+  t.all = s.all;
+  t.pre = s.prevention;
+  t.useConfidence = s.confidence;
+  t.z = s.z;
+  t.threads = s.threads == 0 ? usable_cores() : s.threads;
+  t.reference = s.reference;
+  return t;
+}
+
+// The stages, in their fixed order. Everything they create is released on
+// the way out, and an output file keeps what was written to it.
+void run_stages(const settings& s, std::ostream& out) {
   orv::util::cronos watch;
+  kel::distribution dist;
+  if (s.distribution_on) dist.configure(-100.0, 100.0, 0.005);
+
+  watch.start();
+  kel::dataset data;
+  {
+    const auto in = orv::inpout::open_input(s.metadata, s.separator);
+    out << "no atts: " << data.readMetadata(*in) << std::endl;
+  }
+  {
+    const auto in = orv::inpout::open_input(s.data, s.separator);
+    out << "no rows: " << data.readData(*in) << std::endl;
+  }
+  {
+    const auto in = orv::inpout::open_input(s.select, s.separator);
+    data.readSelect(*in);
+  }
+  watch.stop();
+  out << "reading data elapsed time:  " << watch.elapsed() << " secs." << std::endl;
+
+  watch.start();
+  if (s.metadata_out_given) {
+    kel::textout metadata(s.metadata_out);
+    data.writeMetadata(metadata);
+  }
+  data.splitGroups(out);
+  kel::textout output(s.output);
+  data.testDiscrimination(engine_settings(s), output, dist, out);
+  dist.write(s.distribution_out);
+  watch.stop();
+  out << "other elapsed time:  " << watch.elapsed() << " secs." << std::endl;
+}
+
+}  // namespace
+
+int run(const settings& s, std::ostream& out) {
   try {
-    watch.start();
-    watch.stop();
-    out << "reading data elapsed time:  " << watch.elapsed() << " secs." << std::endl;
-    watch.start();
-    watch.stop();
-    out << "other elapsed time:  " << watch.elapsed() << " secs." << std::endl;
+    run_stages(s, out);
   } catch (const std::runtime_error& e) {
     out << e.what() << std::endl;
     return exit_failed;

@@ -114,10 +114,20 @@ TEST(command_line, rejections) {
   EXPECT_EQ(rejected({"-knm", "3"}), "Unknown command: -knm");
   EXPECT_EQ(rejected({"-ALL"}), "Unknown command: -ALL");
   EXPECT_EQ(rejected({"-sep", ""}), "Option -sep needs a non-empty separator");
-  for (const char* option : {"-knn", "-sep", "-mxd", "-thr", "-cl", "-md", "-dst"})
+  for (const char* option : {"-knn", "-sep", "-mxd", "-thr", "-cl", "-md", "-dst", "-j"})
     EXPECT_EQ(rejected({"-all", option}), std::string("Option ") + option + " needs a value");
   // The first rejection wins; later arguments are not looked at.
   EXPECT_EQ(rejected({"-bad", "-mxd", "-1"}), "Unknown command: -bad");
+}
+
+TEST(command_line, worker_threads) {
+  EXPECT_EQ(accepted({}).threads, 0u);
+  EXPECT_EQ(accepted({"-j", "1"}).threads, 1u);
+  EXPECT_EQ(accepted({"-j", "8", "-j", "3"}).threads, 3u);
+  EXPECT_EQ(rejected({"-j", "0"}), "Worker threads must be between 1 and 1024");
+  EXPECT_EQ(rejected({"-j", "5000"}), "Worker threads must be between 1 and 1024");
+  EXPECT_EQ(rejected({"-j", "two"}), "two: _not an int");
+  EXPECT_TRUE(accepted({"-reference"}).reference);
 }
 
 TEST(command_line, usage_text) {
@@ -135,6 +145,7 @@ TEST(command_line, usage_text) {
             "  -dst <file> output distribution to <file>\n"
             "  -all        output rows for all c-cond\n"
             "  -pre        output for discrimination prevention\n"
+            "  -j <n>      worker threads (default: all cores)\n"
             "\n"
             "(*) .gz files are automatically gunzipped.\n");
 }
