@@ -50,7 +50,7 @@ float attcontinuous::decodeContinuous(std::string_view field) const {
 const char* attcontinuous::getString(unsigned row) {
   const float value = values[row];
   if (value == missingContinuous) {
-    text.assign("?");
+    text.assign(1, '?');
     return text.c_str();
   }
   // Two separate float operations: the output texts depend on the rounding.
