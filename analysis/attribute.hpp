@@ -30,6 +30,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "util/nocopy.hpp"
@@ -52,7 +53,8 @@ constexpr int opGreater = 5;       // ">"
 // standardized float for continuous columns. It converts implicitly from the
 // result of decodeNominal (int32_t) or decodeContinuous (float); the kind
 // that evaluates it reads it back the same way. Bits are kept as they are,
-// so either reading is well defined.
+// so either reading is well defined. Pass a float, not a double: a double
+// literal is ambiguous on purpose.
 struct condvalue {
   std::uint32_t bits = 0;
 

@@ -174,7 +174,9 @@ TEST(attcontinuous, fields_are_read_like_atof_but_must_be_finite) {
   auto a = column<attcontinuous>({"abc", "12abc", "  -2.5e1", "?", "??", "0x10"});
   EXPECT_EQ(a->valuesView(), (std::vector<float>{0.0f, 12.0f, -25.0f, missingContinuous, 0.0f, 16.0f}));
   EXPECT_TRUE(a->hasMissing());
-  a->addValue("7" + std::string(300, ' '));  // longer than the stack copy
+  std::string longField(300, ' ');  // longer than the stack copy
+  longField[0] = '7';
+  a->addValue(longField);
   EXPECT_EQ(a->getContinuous(6), 7.0f);
   for (const char* text : {"nan", "-Infinity", "1e999", "1e39"})
     EXPECT_EQ(errorOf([&] { a->addValue(text); }), std::string("not a finite number: ") + text);
