@@ -1,0 +1,130 @@
+#include <algorithm>
+
+#include "analysis/attribute.hpp"
+#include "util/error.hpp"
+
+namespace kel {
+
+namespace {
+
+bool isMissing(std::string_view text) { return text.size() == 1 && text[0] == '?'; }
+
+}  // namespace
+
+// ---- attnominal
+
+void attnominal::reserve(unsigned n) { codes.reserve(n); }
+
+std::int32_t attnominal::addEntry(std::string_view text) {
+  const auto code = static_cast<std::int32_t>(dict.size());
+  dict.emplace_back(text);
+  lookup.try_emplace(std::string(text), code);
+  return code;
+}
+
+std::int32_t attnominal::encode(std::string_view text) {
+  if (const auto it = lookup.find(text); it != lookup.end()) return it->second;
+  const std::int32_t code = addEntry(text);
+  if (isMissing(text)) missingCode = code;
+  return code;
+}
+
+void attnominal::addValue(std::string_view text) { codes.push_back(encode(text)); }
+
+std::int32_t attnominal::decodeNominal(std::string_view text) const {
+  if (isMissing(text)) return missingCode;
+  if (const auto it = lookup.find(text); it != lookup.end()) return it->second;
+  throw orv::util::error("cannot decode" + std::string(text));
+}
+
+bool attnominal::hasMissing() const {
+  return std::find(codes.begin(), codes.end(), missingCode) != codes.end();
+}
+
+int attnominal::evalCond(unsigned row, int op, condvalue value) const {
+  const std::int32_t a = codes[row];
+  const std::int32_t b = value.code();
+  if (a == missingCode || b == missingCode) return -1;
+  if (op == opEqual) return a == b;
+  if (op == opNotEqual) return a != b;
+  throw orv::util::error("op not valid");
+}
+
+std::string attnominal::toMetadata() const {
+  std::string line = name + ",nominal";
+  for (std::size_t code = 0; code < dict.size(); ++code) {
+    if (static_cast<std::int32_t>(code) == missingCode) continue;
+    line += ',';
+    line += dict[code];
+  }
+  return line;
+}
+
+// ---- attordinal
+
+void attordinal::addDeclared(std::string_view text) { maxCode = static_cast<std::uint32_t>(addEntry(text)); }
+
+void attordinal::closeScale() { missingCode = addEntry("?"); }
+
+void attordinal::addValue(std::string_view text) {
+  const auto it = lookup.find(text);
+  if (it == lookup.end()) throw orv::util::error("unknown ordinal value " + std::string(text));
+  codes.push_back(it->second);
+}
+
+int attordinal::evalCond(unsigned row, int op, condvalue value) const {
+  const std::int32_t a = codes[row];
+  const std::int32_t b = value.code();
+  if (a == missingCode || b == missingCode) return -1;
+  const auto x = static_cast<std::uint32_t>(a);
+  const auto y = static_cast<std::uint32_t>(b);
+  switch (op) {
+    case opLess: return x < y;
+    case opLessEqual: return x <= y;
+    case opEqual: return x == y;
+    case opNotEqual: return x != y;
+    case opGreaterEqual: return x >= y;
+    case opGreater: return x > y;
+  }
+  throw orv::util::error("op not valid");
+}
+
+float attordinal::distance(unsigned row1, unsigned row2) const {
+  const std::int32_t a = codes[row1];
+  const std::int32_t b = codes[row2];
+  const bool missingA = a == missingCode;
+  const bool missingB = b == missingCode;
+  // A one-value scale has no length to divide by: present values are equal.
+  if (maxCode == 0) return static_cast<float>(missingA | missingB);
+  const float m = static_cast<float>(maxCode);
+  if (missingA | missingB) {
+    if (missingA & missingB) return 1.0f;
+    const float r = static_cast<float>(static_cast<std::uint32_t>(missingA ? b : a)) / m;
+    return std::max(r, 1.0f - r);
+  }
+  const auto x = static_cast<std::uint32_t>(a);
+  const auto y = static_cast<std::uint32_t>(b);
+  return static_cast<float>(x > y ? x - y : y - x) / m;
+}
+
+std::string attordinal::toMetadata() const {
+  std::string line = name + ",ordinal";
+  // The last entry is the "?" that closed the scale.
+  for (std::size_t code = 0; code + 1 < dict.size(); ++code) {
+    line += ',';
+    line += dict[code];
+  }
+  return line;
+}
+
+// ---- attignore
+
+bool attignore::hasMissing() const { throw orv::util::error("attribute type ignore"); }
+
+int attignore::evalCond(unsigned, int, condvalue) const { throw orv::util::error("attribute type ignore"); }
+
+float attignore::distance(unsigned, unsigned) const { throw orv::util::error("attribute type ignore"); }
+
+std::string attignore::toMetadata() const { return name + ",ignore"; }
+
+}  // namespace kel

@@ -1,0 +1,36 @@
+#include "analysis/attribute.hpp"
+
+#include "util/error.hpp"
+
+namespace kel {
+
+// The base gives the typed accessors a clear refusal, so a kind overrides
+// only the ones that make sense for it.
+
+attribute::~attribute() = default;
+
+void attribute::reserve(unsigned) {}
+
+std::int32_t attribute::decodeNominal(std::string_view) const {
+  throw orv::util::error("decodeNominal not accessible");
+}
+
+float attribute::decodeContinuous(std::string_view) const {
+  throw orv::util::error("decodeContinuous not accessible");
+}
+
+std::int32_t attribute::getNominal(unsigned) const { throw orv::util::error("getNominal not accessible"); }
+
+float attribute::getContinuous(unsigned) const { throw orv::util::error("getContinuous not accessible"); }
+
+void attribute::setNominal(unsigned, std::int32_t) { throw orv::util::error("setNominal not accessible"); }
+
+void attribute::setContinuous(unsigned, float) { throw orv::util::error("setContinuous not accessible"); }
+
+const char* attribute::getString(unsigned) { return nullptr; }
+
+unsigned attribute::numValues() const { return 0; }
+
+void attribute::normalize() {}
+
+}  // namespace kel
