@@ -1,0 +1,32 @@
+#include "open_input.hpp"
+
+#include "io/iofile.hpp"
+#include "io/iogz.hpp"
+#include "util/error.hpp"
+
+namespace orv::inpout {
+
+namespace {
+constexpr int initial_capacity = 16384;
+
+bool is_gz_name(const std::string& name) {
+  return name.size() >= 3 && name.compare(name.size() - 3, 3, ".gz") == 0;
+}
+}  // namespace
+
+std::unique_ptr<stream> open_input(const std::string& name, char separator) {
+  std::unique_ptr<ioconn> conn;
+  if (is_gz_name(name)) {
+    auto gz = std::make_unique<iogz>();
+    if (gz->open(name, SEQUENTIAL | READ, 1, 0)) conn = std::move(gz);
+  } else {
+    auto file = std::make_unique<iofile>();
+    if (file->open(name, SEQUENTIAL | READ | SHARE, 0644)) conn = std::move(file);
+  }
+  if (!conn) throw orv::util::error("File: " + name + " not found or inaccessible");
+  auto s = std::make_unique<stream>(conn.get(), true, separator, initial_capacity);
+  conn.release();
+  return s;
+}
+
+}  // namespace orv::inpout

@@ -1,0 +1,21 @@
+// Opening an input by name: the one way the program turns a file name given
+// by the user into a ready line stream. A name ending in ".gz" (lower case) is
+// decompressed while read; any other name is a plain file, a FIFO, /dev/stdin,
+// or, for a \\.\pipe\ name, the reading end of a named pipe (which blocks
+// until a writer connects, see iofile).
+//
+// The caller owns the returned stream; the stream owns its connection and
+// starts with a 16,384-byte buffer. Throws "File: <name> not found or
+// inaccessible" when the input cannot be opened (a directory included).
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "io/stream.hpp"
+
+namespace orv::inpout {
+
+std::unique_ptr<stream> open_input(const std::string& name, char separator);
+
+}  // namespace orv::inpout
