@@ -24,6 +24,14 @@ std::size_t metadata_fields(const std::string& line) {
 
 }  // namespace
 
+dataset::dataset() = default;
+
+// The a-cond items refer to the attributes by position: release them first.
+dataset::~dataset() {
+  acond.reset();
+  atts.reset();
+}
+
 std::unique_ptr<attribute> dataset::parseAttribute(const std::string& line) {
   const std::size_t fields = metadata_fields(line);
   if (fields < 2) throw orv::util::error("bad syntax: " + line);

@@ -55,11 +55,13 @@ void run_stages(const settings& s, std::ostream& out) {
   kel::dataset data;
   {
     const auto in = orv::inpout::open_input(s.metadata, s.separator);
-    out << "no atts: " << data.readMetadata(*in) << std::endl;
+    const unsigned count = data.readMetadata(*in);
+    out << "no atts: " << count << std::endl;
   }
   {
     const auto in = orv::inpout::open_input(s.data, s.separator);
-    out << "no rows: " << data.readData(*in) << std::endl;
+    const unsigned count = data.readData(*in);
+    out << "no rows: " << count << std::endl;
   }
   {
     const auto in = orv::inpout::open_input(s.select, s.separator);

@@ -58,11 +58,11 @@ kel::test_settings defaults() {
   return s;
 }
 
-orv::adt::bitmap rows_of(std::initializer_list<unsigned> rows, unsigned size) {
-  orv::adt::bitmap b;
-  b.resize(size);
-  b.clear();
-  for (unsigned r : rows) b.set(r);
+std::unique_ptr<orv::adt::bitmap> rows_of(std::initializer_list<unsigned> rows, unsigned size) {
+  auto b = std::make_unique<orv::adt::bitmap>();
+  b->resize(size);
+  b->clear();
+  for (unsigned r : rows) b->set(r);
   return b;
 }
 
@@ -76,7 +76,7 @@ TEST(search, ties_go_to_the_smaller_row) {
                 "g=p\nclass=bad\nx\n");
   EXPECT_FLOAT_EQ(d->distance(0, 2), 0.3f);
   const auto candidates = rows_of({1, 2, 5, 7}, 8);
-  orv::adt::bitmap::Iterator it(candidates);
+  orv::adt::bitmap::Iterator it(*candidates);
   neighbours n = d->knn(2, 1.0f, 0, it);
   EXPECT_EQ(n.found, 2u);
   EXPECT_EQ(n.matching, 1u);  // rows 7 (bad) and 2 (good), not 5 (bad)
@@ -95,7 +95,7 @@ TEST(search, ties_go_to_the_smaller_row) {
 
   // The query is never its own neighbour; an empty set finds nothing.
   const auto only_query = rows_of({0}, 8);
-  orv::adt::bitmap::Iterator self(only_query);
+  orv::adt::bitmap::Iterator self(*only_query);
   n = d->knn(5, 1.0f, 0, self);
   EXPECT_EQ(n.found, 0u);
   EXPECT_EQ(n.matching, 0u);
@@ -109,7 +109,7 @@ TEST(search, continuous_class_counts_values_not_below_the_query) {
   c.setContinuous(2, -1.0f);
   c.setContinuous(3, 3.5f);
   const auto candidates = rows_of({1, 2, 3}, 4);
-  orv::adt::bitmap::Iterator it(candidates);
+  orv::adt::bitmap::Iterator it(*candidates);
   const neighbours n = d->knn(3, 1.0f, 0, it);
   EXPECT_EQ(n.found, 3u);
   EXPECT_EQ(n.matching, 2u);
@@ -118,7 +118,7 @@ TEST(search, continuous_class_counts_values_not_below_the_query) {
 TEST(search, ordinal_class_fails_at_the_first_search) {
   auto d = load("x,nominal\nc,ordinal,lo,hi\n", "a,lo\na,hi\n", "x=a\nc=lo\nx\n");
   const auto candidates = rows_of({1}, 2);
-  orv::adt::bitmap::Iterator it(candidates);
+  orv::adt::bitmap::Iterator it(*candidates);
   EXPECT_EQ(error_of([&] { d->knn(1, 1.0f, 0, it); }), "getContinuous not accessible");
 }
 
@@ -211,7 +211,7 @@ TEST(discrimination, empty_neighbourhoods_skip_the_tuple) {
   s.pre = true;
   EXPECT_EQ(test(*pre, s).output, "0,bad,p\n0,bad,p\n10,bad,u\n");
 
-  auto nobody = load(bias_meta, "u,s,bad\nu,s,good\n", bias_select);
+  auto nobody = load(bias_meta, "u,s,bad\nu,s,good\n", "g<>u\nclass=bad\nx\n");
   const run_result r = test(*nobody, defaults());
   EXPECT_EQ(r.output, "");
   EXPECT_NE(r.console.find("output: 0 acond cases, 0 class value, 0 discriminated.\n"), std::string::npos);

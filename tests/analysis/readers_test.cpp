@@ -141,7 +141,7 @@ TEST(select, items_and_groups) {
       "m,?,b,f\n"    // unprotected: false wins over undecided
       "m,40,a,g\n"   // unprotected
       "f,50,a,?\n";  // unprotected
-  auto d = load(meta, data, "sex=f,age<30\nclass=a,b\nage,sex,age,\nreplacement\r\n");
+  auto d = load(meta, data, "sex=f,age<30\nclass=a\nage,sex,age,\nreplacement\r\n");
   std::ostringstream console;
   d->splitGroups(console);
   EXPECT_EQ(console.str(), "no. protected 1\nno. unprotected 3\n");

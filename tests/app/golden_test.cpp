@@ -113,7 +113,7 @@ TEST(golden, metadata_and_distribution_files) {
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_EQ(dir.read("back.meta"),
             "age,continuous\nsex,nominal,f,m\neducation,ordinal,primary,secondary,tertiary\nid,ignore\n"
-            "class,nominal\n");
+            "class,nominal,bad,good\n");
   EXPECT_EQ(dir.read("d.txt"), "0.5\t2\t0.5\t0.5\t2\n0\t2\t0.5\t1\t4\n");
 }
 
