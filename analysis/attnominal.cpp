@@ -18,12 +18,12 @@ void attnominal::reserve(unsigned n) { codes.reserve(n); }
 std::int32_t attnominal::addEntry(std::string_view text) {
   const auto code = static_cast<std::int32_t>(dict.size());
   dict.emplace_back(text);
-  lookup.try_emplace(std::string(text), code);
+  lookup.insert(text, code, dict);
   return code;
 }
 
 std::int32_t attnominal::encode(std::string_view text) {
-  if (const auto it = lookup.find(text); it != lookup.end()) return it->second;
+  if (const std::int32_t known = lookup.find(text, dict); known >= 0) return known;
   const std::int32_t code = addEntry(text);
   if (isMissing(text)) missingCode = code;
   return code;
@@ -33,7 +33,7 @@ void attnominal::addValue(std::string_view text) { codes.push_back(encode(text))
 
 std::int32_t attnominal::decodeNominal(std::string_view text) const {
   if (isMissing(text)) return missingCode;
-  if (const auto it = lookup.find(text); it != lookup.end()) return it->second;
+  if (const std::int32_t known = lookup.find(text, dict); known >= 0) return known;
   throw orv::util::error("cannot decode" + std::string(text));
 }
 
@@ -67,9 +67,9 @@ void attordinal::addDeclared(std::string_view text) { maxCode = static_cast<std:
 void attordinal::closeScale() { missingCode = addEntry("?"); }
 
 void attordinal::addValue(std::string_view text) {
-  const auto it = lookup.find(text);
-  if (it == lookup.end()) throw orv::util::error("unknown ordinal value " + std::string(text));
-  codes.push_back(it->second);
+  const std::int32_t known = lookup.find(text, dict);
+  if (known < 0) throw orv::util::error("unknown ordinal value " + std::string(text));
+  codes.push_back(known);
 }
 
 int attordinal::evalCond(unsigned row, int op, condvalue value) const {

@@ -33,6 +33,7 @@
 #include <utility>
 #include <vector>
 
+#include "analysis/textindex.hpp"
 #include "util/nocopy.hpp"
 
 namespace kel {
@@ -171,11 +172,6 @@ class attnominal : public attribute {
   std::int32_t getMissingCode() const { return missingCode; }
 
  protected:
-  struct texthash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
-  };
-
   // Code of a text, adding it to the dictionary when new.
   std::int32_t encode(std::string_view text);
   // Appends a dictionary entry; the first code of a text stays in lookup.
@@ -183,8 +179,8 @@ class attnominal : public attribute {
 
   std::vector<std::int32_t> codes;
   std::vector<std::string> dict;
-  // Transparent, so that a probe with a string_view does not allocate.
-  std::unordered_map<std::string, std::int32_t, texthash, std::equal_to<>> lookup;
+  // Text to code over dict; a probe with a string_view does not allocate.
+  textindex lookup;
   std::int32_t missingCode = -1;
 };
 

@@ -12,8 +12,7 @@ namespace kel {
 
 namespace {
 
-std::string_view trim_spaces(const char* field) {
-  std::string_view v(field);
+std::string_view trim_spaces(std::string_view v) {
   const std::size_t first = v.find_first_not_of(' ');
   if (first == std::string_view::npos) return {};
   return v.substr(first, v.find_last_not_of(' ') - first + 1);
@@ -31,7 +30,8 @@ unsigned dataset::readData(orv::inpout::stream& in) {
     if (static_cast<std::size_t>(in.field_count()) != count) throw orv::util::error("bad row: " + std::to_string(line));
     const char separator = in.tokens.separator();
     for (auto& att : *atts) {
-      const std::string_view field = trim_spaces(in.tokens.next_token(separator));
+      const char* token = in.tokens.next_token(separator);
+      const std::string_view field = trim_spaces({token, in.tokens.token_length()});
       if (att->getType() != 3) {
         att->addValue(field);
         continue;

@@ -144,10 +144,16 @@ bool stream::read_line() {
 
 int stream::field_count() const {
   const char* p = tokens.position();
-  if (*p == '\0') return 1;
+  const std::size_t length = std::strlen(p);
+  if (length == 0) return 1;
+  // A separator that is the last character opens no field.
+  const char* const last = p + length - 1;
+  const char separator = tokens.separator();
   int fields = 1;
-  for (; *p; ++p)
-    if (*p == tokens.separator() && p[1] != '\0') ++fields;
+  while ((p = static_cast<const char*>(std::memchr(p, separator, static_cast<std::size_t>(last - p)))) != nullptr) {
+    ++fields;
+    ++p;
+  }
   return fields;
 }
 

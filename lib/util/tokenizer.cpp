@@ -25,39 +25,26 @@ void tokenizer::assign(const char* text, char separator) {
   separator_ = separator;
 }
 
-void tokenizer::grow(char*& write) {
-  const std::size_t used = static_cast<std::size_t>(write - buffer_);
-  const std::size_t size = buffer_size();
-  const std::size_t bigger = size + size / 2;
-  char* fresh = new char[bigger];
-  std::memcpy(fresh, buffer_, used);
+void tokenizer::reserve(std::size_t length) {
+  // The buffer grows by half its size until the field and its terminator fit.
+  std::size_t size = buffer_size();
+  if (length < size) return;
+  while (length >= size) size += size / 2;
+  char* fresh = new char[size];
   delete[] buffer_;
   buffer_ = fresh;
-  buffer_end_ = fresh + bigger;
-  write = fresh + used;
+  buffer_end_ = fresh + size;
 }
 
 const char* tokenizer::next_token(char separator) {
-  const char* read = position_;
-  char* write = buffer_;
-  // Copy up to the separator or the end of the text; the buffer always keeps
-  // room for one more byte, so the terminator always fits.
-  for (;;) {
-    const char c = *read;
-    if (c == '\0') {
-      *write = '\0';
-      break;
-    }
-    if (c == separator) {
-      *write = '\0';
-      ++read;
-      break;
-    }
-    *write++ = c;
-    ++read;
-    if (write == buffer_end_) grow(write);
-  }
-  position_ = read;
+  // strchrnul stops at the separator or at the end of the text, whichever
+  // comes first; with a zero separator that is the end of the text.
+  const char* end = strchrnul(position_, separator);
+  length_ = static_cast<std::size_t>(end - position_);
+  reserve(length_);
+  std::memcpy(buffer_, position_, length_);
+  buffer_[length_] = '\0';
+  position_ = *end != '\0' ? end + 1 : end;
   return buffer_;
 }
 

@@ -27,19 +27,22 @@ class tokenizer : private nocopy {
   // passes the tokenizer's own separator.
   const char* next_token(char separator);
 
+  // Length of the field returned last.
+  std::size_t token_length() const { return length_; }
   char separator() const { return separator_; }
   // Where the next field starts.
   const char* position() const { return position_; }
   std::size_t buffer_size() const { return static_cast<std::size_t>(buffer_end_ - buffer_); }
 
  private:
-  void grow(char*& write);
+  void reserve(std::size_t length);
 
   const char* position_;
   const char* start_;
   char* buffer_;
   char* buffer_end_;
   char separator_;
+  std::size_t length_ = 0;
 };
 
 }  // namespace orv::util

@@ -1,0 +1,48 @@
+// Text → code index over a dictionary that the caller owns (entry i is the
+// text of code i). Open addressing with linear probing over a flat array of
+// (hash, code) slots: one probe sequence per field read, no allocation per
+// lookup, and no node per entry, which matters for columns with a distinct
+// value on almost every row. The first code entered for a text stays.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kel {
+
+class textindex {
+ public:
+  // The code of the text, or -1 when it has none.
+  std::int32_t find(std::string_view text, const std::vector<std::string>& dict) const {
+    if (slots_.empty()) return -1;
+    const std::uint64_t h = hash(text);
+    for (std::size_t i = h & mask_;; i = (i + 1) & mask_) {
+      const slot& s = slots_[i];
+      if (s.code < 0) return -1;
+      if (s.hash == static_cast<std::uint32_t>(h) && dict[static_cast<std::size_t>(s.code)] == text) return s.code;
+    }
+  }
+
+  // Enters text → code unless the text already has a code.
+  // REQUIRES: dict[code] == text.
+  void insert(std::string_view text, std::int32_t code, const std::vector<std::string>& dict);
+
+  std::size_t size() const { return used_; }
+
+ private:
+  struct slot {
+    std::uint32_t hash;
+    std::int32_t code;  // -1: empty
+  };
+
+  static std::uint64_t hash(std::string_view text);
+  void grow(const std::vector<std::string>& dict);
+
+  std::vector<slot> slots_;
+  std::size_t mask_ = 0;
+  std::size_t used_ = 0;
+};
+
+}  // namespace kel
