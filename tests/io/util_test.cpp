@@ -1,0 +1,44 @@
+// The random generator and the memory figures.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <vector>
+
+#include "util/error.hpp"
+#include "util/memory.hpp"
+#include "util/rand_gen.hpp"
+
+TEST(rand_gen, values_in_range) {
+  std::srand(7);
+  orv::util::rand_gen r(100.0);
+  auto five = r.generate(5);
+  for (int i = 0; i < 5; ++i) EXPECT_LT(five[i], 100u);
+  EXPECT_NE(r.generate(0), nullptr);
+
+  orv::util::rand_gen wide(4294967296.0);
+  auto many = wide.generate(20000);
+  std::uint32_t top = 0;
+  for (int i = 0; i < 20000; ++i) top = std::max(top, many[i]);
+  EXPECT_GT(top, 4000000000u);
+  EXPECT_EQ(top % 131072, 0u);  // 15 bits of randomness, scaled
+
+  EXPECT_THROW(orv::util::rand_gen(-1.0), orv::util::error);
+  EXPECT_THROW(orv::util::rand_gen(5e9), orv::util::error);
+  EXPECT_THROW(r.generate(1u << 30), std::bad_alloc);
+}
+
+TEST(memory, figures) {
+  using namespace orv::inpout::fs;
+  std::vector<char> touched(8 << 20, 1);
+  const std::int64_t now = process_memory();
+  EXPECT_GT(now, std::int64_t{8} << 20);
+  EXPECT_GE(process_peak_memory(), now);
+  const std::int64_t total = total_ram();
+  EXPECT_GT(total, 0);
+  EXPECT_GT(available_ram(), 0);
+  EXPECT_LE(available_ram(), total);
+  const std::int64_t cap = std::min<std::int64_t>(total, 2147483647);
+  const std::int64_t left = available_to_process();
+  EXPECT_LE(left, cap - now + (1 << 20));
+  EXPECT_GE(left, cap - now - (16 << 20));
+}
