@@ -9,7 +9,7 @@
 //   5 row limit     the most rows to return; empty or 0: all
 //   6 query         one SQL statement
 //   7 "exit"
-// (Data-source specifications name these q1, q2, q3, q4, q5 = query,
+// (Data-source texts name these q1, q2, q3, q4, q5 = query,
 // q6 = row limit; the client sends q6 before q5.)
 //
 // Answer: "*** N rows" and then the N rows, one per line, columns separated

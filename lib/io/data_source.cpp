@@ -20,12 +20,12 @@ constexpr int answer_capacity = 16384;
 std::mutex service_mutex;
 std::string service_override;
 
-std::vector<std::string> split_fields(const std::string& spec, std::size_t at_least) {
+std::vector<std::string> split_fields(const std::string& source, std::size_t at_least) {
   std::vector<std::string> fields;
   std::size_t from = 0;
   for (;;) {
-    const std::size_t hash = spec.find('#', from);
-    fields.push_back(spec.substr(from, hash == std::string::npos ? std::string::npos : hash - from));
+    const std::size_t hash = source.find('#', from);
+    fields.push_back(source.substr(from, hash == std::string::npos ? std::string::npos : hash - from));
     if (hash == std::string::npos) break;
     from = hash + 1;
   }
@@ -95,16 +95,16 @@ std::unique_ptr<stream> query_source(const std::string& q1, const std::string& q
   return answer;
 }
 
-std::unique_ptr<stream> open_data_source(const std::string& spec, std::string& error) {
-  const std::vector<std::string> f = split_fields(spec, 7);
+std::unique_ptr<stream> open_data_source(const std::string& source, std::string& error) {
+  const std::vector<std::string> f = split_fields(source, 7);
   if (f[0] == "FILE") return open_input(f[1], f[2].empty() ? '\0' : f[2][0]);
   if (f[0] == "JDBC") return query_source(f[1], f[2], f[3], f[4], f[5], f[6], error);
-  throw orv::util::error("Unknown data source: " + spec);
+  throw orv::util::error("Unknown data source: " + source);
 }
 
-std::unique_ptr<stream> open_data_source(const std::string& spec) {
+std::unique_ptr<stream> open_data_source(const std::string& source) {
   std::string ignored;
-  return open_data_source(spec, ignored);
+  return open_data_source(source, ignored);
 }
 
 }  // namespace orv::inpout

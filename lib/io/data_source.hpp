@@ -1,5 +1,5 @@
-// Data sources: a specification text that names either a file or a query,
-// turned into a ready line stream the caller owns.
+// Data sources: a text that names either a file or a query, turned into a
+// ready line stream the caller owns.
 //
 //   FILE#<name>#<separator>   the file (plain, .gz or pipe, as open_input);
 //                             the separator is the first character of the
@@ -29,11 +29,11 @@
 
 namespace orv::inpout {
 
-// Throws "Unknown data source: <spec>" for another kind, and the open_input
+// Throws "Unknown data source: <source>" for another kind, and the open_input
 // messages for files. A failed query gives null; the error-text overload tells
 // why.
-std::unique_ptr<stream> open_data_source(const std::string& spec);
-std::unique_ptr<stream> open_data_source(const std::string& spec, std::string& error);
+std::unique_ptr<stream> open_data_source(const std::string& source);
+std::unique_ptr<stream> open_data_source(const std::string& source, std::string& error);
 
 // Runs one query. On success the stream (separator comma) stands on the first
 // result row; on failure null, and error is "JDBC orv server not available"

@@ -1,5 +1,7 @@
 #include "iommap.hpp"
 
+#include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <iostream>
@@ -62,7 +64,9 @@ void iommap::remap() {
   const std::uint64_t g = static_cast<std::uint64_t>(fs::allocation_granularity());
   cursor_ = static_cast<int>(start_ % g);
   start_ -= static_cast<std::uint64_t>(cursor_);
-  const std::uint64_t span = 4 * static_cast<std::uint64_t>(window_);
+  // A view length is an int: very large windows are cut to what it holds.
+  const std::uint64_t largest = static_cast<std::uint64_t>(INT_MAX) / g * g;
+  const std::uint64_t span = std::min<std::uint64_t>(4 * static_cast<std::uint64_t>(window_), largest);
   const std::uint64_t length = size - start_ < span ? size - start_ : span;
   void* v = file_.map(static_cast<std::int64_t>(start_), static_cast<std::int64_t>(length));
   if (!v) {
