@@ -54,6 +54,8 @@ bool iogz::open(const std::string& name, int flags, int level, int strategy) {
     ::close(fd);
     return false;
   }
+  // Larger than zlib's 8 KiB default: inputs run to gigabytes.
+  gzbuffer(f, 128 * 1024);
   gzsetparams(f, level, strategy);
   file_ = f;
   mode_ = flags;

@@ -1,10 +1,9 @@
-// Helpers shared by the io tests: a scratch directory per test binary and a
-// text connection that hands out its bytes in chunks of a chosen size, with an
-// optional failure, for testing readers without the disk.
+// Helpers of the io tests: a scratch directory per test binary, the message
+// of a thrown error, the lines of a stream, and a text connection that hands
+// out its bytes in chunks of a chosen size and can fail on purpose.
 #pragma once
 
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -12,12 +11,15 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "io/ioconn.hpp"
+#include "io/stream.hpp"
+#include "util/error.hpp"
 
 namespace iotest {
 
-// A fresh directory, removed with everything in it at the end of the binary.
+// A fresh directory, removed with its contents when the binary ends.
 inline const std::string& scratch() {
   static struct dir {
     std::string path;
@@ -26,10 +28,7 @@ inline const std::string& scratch() {
       std::string tmpl = std::string(t && *t ? t : "/tmp") + "/kel-io-test-XXXXXX";
       path = mkdtemp(tmpl.data());
     }
-    ~dir() {
-      std::error_code ec;
-      std::filesystem::remove_all(path, ec);
-    }
+    ~dir() { std::filesystem::remove_all(path); }
   } d;
   return d.path;
 }
@@ -45,12 +44,29 @@ inline std::string read_file(const std::string& name) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// Serves text at most chunk bytes per read; after fail_after bytes, reads
-// fail with -1.
+inline std::string thrown(auto&& f) {
+  try {
+    f();
+  } catch (const orv::util::error& e) {
+    return e.what();
+  }
+  return "(nothing thrown)";
+}
+
+using lines = std::vector<std::string>;
+
+inline lines read_lines(orv::inpout::stream& s) {
+  lines out;
+  while (s.read_line()) out.emplace_back(s.line());
+  return out;
+}
+
+// Serves text at most chunk bytes per read; reads at or past fail_at fail.
 class textconn : public orv::inpout::ioconn {
  public:
-  explicit textconn(std::string text, int chunk = 1 << 30, long fail_after = -1, bool* deleted = nullptr)
-      : text_(std::move(text)), chunk_(chunk), fail_after_(fail_after), deleted_(deleted) {}
+  explicit textconn(std::string text, std::size_t chunk = 1 << 30, std::size_t fail_at = std::string::npos,
+                    bool* deleted = nullptr)
+      : text_(std::move(text)), chunk_(chunk), fail_at_(fail_at), deleted_(deleted) {}
   ~textconn() override {
     if (deleted_) *deleted_ = true;
   }
@@ -60,28 +76,17 @@ class textconn : public orv::inpout::ioconn {
   int write(const void*, int) override { return -1; }
   int read(void* buf, int n) override {
     if (n <= 0) return 0;
-    if (fail_after_ >= 0 && static_cast<long>(pos_) >= fail_after_) return -1;
-    std::size_t take = std::min<std::size_t>({static_cast<std::size_t>(n), static_cast<std::size_t>(chunk_),
-                                              text_.size() - pos_});
-    if (fail_after_ >= 0) take = std::min<std::size_t>(take, static_cast<std::size_t>(fail_after_) - pos_);
+    if (pos_ >= fail_at_) return -1;
+    const std::size_t take = std::min({static_cast<std::size_t>(n), chunk_, text_.size() - pos_, fail_at_ - pos_});
     std::memcpy(buf, text_.data() + pos_, take);
     pos_ += take;
     return static_cast<int>(take);
-  }
-  std::int64_t lseek(std::int64_t offset, int whence) override {
-    std::int64_t base = whence == orv::inpout::LSEEK_SET ? 0
-                        : whence == orv::inpout::LSEEK_CUR ? static_cast<std::int64_t>(pos_)
-                                                           : static_cast<std::int64_t>(text_.size());
-    pos_ = static_cast<std::size_t>(base + offset);
-    return base + offset;
   }
   std::string error_text() const override { return "test: broken"; }
 
  private:
   std::string text_;
-  std::size_t pos_ = 0;
-  int chunk_;
-  long fail_after_;
+  std::size_t pos_ = 0, chunk_, fail_at_;
   bool* deleted_;
   bool open_ = true;
 };
