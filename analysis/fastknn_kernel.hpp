@@ -21,7 +21,7 @@
 
 namespace kel::detail {
 
-inline constexpr unsigned kMaxQ = 4;    // queries per kernel pass
+inline constexpr unsigned kMaxQ = 8;    // queries per kernel pass
 inline constexpr unsigned kSlot = 16;   // words per prepared query attribute
 inline constexpr unsigned kPad = 64;    // group columns are padded to this many rows
 inline constexpr unsigned kTable = 16;  // largest value set a per-query table handles

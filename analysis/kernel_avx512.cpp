@@ -24,7 +24,9 @@ void run(const kernel_args& a) {
 
   for (unsigned base = a.begin; base < a.end; base += V * L) {
     __m512 s[Q][V];
+    #pragma GCC unroll 16
     for (unsigned q = 0; q < Q; ++q)
+      #pragma GCC unroll 16
       for (unsigned v = 0; v < V; ++v) s[q][v] = _mm512_setzero_ps();
 
     const std::uint32_t* col = a.cols + base;
@@ -35,14 +37,17 @@ void run(const kernel_args& a) {
         case col_kind::continuous: {
           __m512 b[V];
           __mmask16 p[V];
+          #pragma GCC unroll 16
           for (unsigned v = 0; v < V; ++v) {
             b[v] = _mm512_load_ps(reinterpret_cast<const float*>(col) + v * L);
             p[v] = _mm512_cmp_ps_mask(b[v], missing, _CMP_NEQ_UQ);
           }
+          #pragma GCC unroll 16
           for (unsigned q = 0; q < Q; ++q) {
             const std::uint32_t* qs = a.query[q] + o;
             const __m512 av = _mm512_set1_ps(as_float(qs[0]));
             const __mmask16 kq = static_cast<__mmask16>(qs[1]);
+            #pragma GCC unroll 16
             for (unsigned v = 0; v < V; ++v) {
               // Lanes with a missing side keep 3; abs(3) is 3.
               __m512 t = _mm512_mask_sub_ps(three, _kand_mask16(p[v], kq), av, b[v]);
@@ -54,9 +59,12 @@ void run(const kernel_args& a) {
         }
         case col_kind::nominal: {
           __m512i b[V];
+          #pragma GCC unroll 16
           for (unsigned v = 0; v < V; ++v) b[v] = _mm512_load_si512(col + v * L);
+          #pragma GCC unroll 16
           for (unsigned q = 0; q < Q; ++q) {
             const __m512i aq = _mm512_set1_epi32(static_cast<int>(a.query[q][o]));
+            #pragma GCC unroll 16
             for (unsigned v = 0; v < V; ++v) {
               // sum + 0 is sum (sums are never -0), so only the unequal lanes add.
               const __mmask16 ne = _mm512_cmpneq_epi32_mask(b[v], aq);
@@ -67,21 +75,26 @@ void run(const kernel_args& a) {
         }
         case col_kind::table: {
           __m512i b[V];
+          #pragma GCC unroll 16
           for (unsigned v = 0; v < V; ++v) b[v] = _mm512_load_si512(col + v * L);
+          #pragma GCC unroll 16
           for (unsigned q = 0; q < Q; ++q) {
             const __m512 tbl = _mm512_loadu_ps(reinterpret_cast<const float*>(a.query[q] + o));
             // maskz with every lane set is the plain permute; it avoids g++ 12's
             // false uninitialized warning on _mm512_permutexvar_ps.
+            #pragma GCC unroll 16
             for (unsigned v = 0; v < V; ++v)
               s[q][v] = _mm512_add_ps(s[q][v], _mm512_maskz_permutexvar_ps(0xffff, b[v], tbl));
           }
           break;
         }
         case col_kind::generic: {
+          #pragma GCC unroll 16
           for (unsigned q = 0; q < Q; ++q) {
             const std::uint32_t aq = a.query[q][o];
             for (unsigned w = 0; w < V * L; ++w)
               tmp[w] = ordinal_distance(aq, col[w], d.missing_code, d.max_code);
+            #pragma GCC unroll 16
             for (unsigned v = 0; v < V; ++v)
               s[q][v] = _mm512_add_ps(s[q][v], _mm512_load_ps(tmp + v * L));
           }
@@ -90,7 +103,10 @@ void run(const kernel_args& a) {
       }
     }
 
+    #pragma GCC unroll 16
+
     for (unsigned q = 0; q < Q; ++q) {
+      #pragma GCC unroll 16
       for (unsigned v = 0; v < V; ++v) {
         // The threshold is read afresh: the previous hit may have lowered it.
         const __mmask16 in = _mm512_cmp_ps_mask(s[q][v], _mm512_set1_ps(a.thr[q]), _CMP_LE_OQ);
@@ -110,7 +126,11 @@ void kernel_avx512(const kernel_args& a) {
     case 1: run<1>(a); break;
     case 2: run<2>(a); break;
     case 3: run<3>(a); break;
-    default: run<4>(a); break;
+    case 4: run<4>(a); break;
+    case 5: run<5>(a); break;
+    case 6: run<6>(a); break;
+    case 7: run<7>(a); break;
+    default: run<8>(a); break;
   }
 }
 
