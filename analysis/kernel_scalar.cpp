@@ -17,10 +17,14 @@ void kernel_scalar(const kernel_args& a) {
         switch (d.kind) {
           case col_kind::continuous: {
             const float av = as_float(qs[0]);
-            const bool present = qs[1] != 0;
-            for (unsigned w = 0; w < W; ++w) {
-              const float b = as_float(col[w]);
-              s[w] = s[w] + ((present && b != FLT_MIN) ? __builtin_fabsf(av - b) : 3.0f);
+            if (qs[1] == 0) {
+              for (unsigned w = 0; w < W; ++w) s[w] = s[w] + 3.0f;
+            } else {
+              for (unsigned w = 0; w < W; ++w) {
+                const float b = as_float(col[w]);
+                const float t = __builtin_fabsf(av - b);
+                s[w] = s[w] + (b != FLT_MIN ? t : 3.0f);
+              }
             }
             break;
           }

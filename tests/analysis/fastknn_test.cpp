@@ -399,7 +399,7 @@ TEST(fastknn_search, random_mixed_tables_all_levels_and_threads) {
   std::mt19937 rng(2024);
   for (int round = 0; round < 6; ++round) {
     shape s;
-    s.rows = 150 + 70 * round;
+    s.rows = 150 + 40 * round;
     s.continuous = 1 + round % 3;
     s.nominal = 1 + round % 4;
     s.ordinal = round % 4;
@@ -411,9 +411,9 @@ TEST(fastknn_search, random_mixed_tables_all_levels_and_threads) {
     const std::vector<unsigned> q = all_rows(t);
     const float exact = oracle_distance(t.measures, 0, t.rows - 1);
     const float exact2 = oracle_distance(t.measures, 1, t.rows / 2);
-    for (unsigned k : {1u, 2u, 3u, 7u, 50u}) {
-      for (float mxd : {FLT_MAX, kInf, 0.0f, 0.25f, exact, exact2})
-        expect_same_as_oracle(t, q, k, mxd, {1, 2, 3, 8});
+    for (unsigned k : {1u, 2u, 7u, 50u}) {
+      for (float mxd : {FLT_MAX, 0.0f, 0.25f, exact, exact2})
+        expect_same_as_oracle(t, q, k, mxd, {1, 3, 8});
     }
   }
 }
@@ -430,7 +430,7 @@ TEST(fastknn_search, nominal_only_all_ties) {
     s.nominal_values = values;
     s.duplicate_rows = 0.3;
     const table t = make_table(s, rng);
-    for (unsigned k = 1; k <= 50; k += (k < 10 ? 1 : 13))
+    for (unsigned k : {1u, 2u, 3u, 5u, 8u, 13u, 50u})
       for (float mxd : {FLT_MAX, 0.0f, 1.0f / 4.0f, 2.0f / 4.0f})
         expect_same_as_oracle(t, all_rows(t), k, mxd, {1, 4});
   }
