@@ -118,6 +118,25 @@ void BM_reference(benchmark::State& state) {
   state.counters["pairs/s/core"] = benchmark::Counter(pairs, benchmark::Counter::kIsRate);
 }
 
+// A census-shaped run: every third row protected, each protected row searched
+// in both groups, k = 2 (about 830 million pairs). arg: threads.
+void BM_census(benchmark::State& state) {
+  const table& t = table_for(11);
+  const auto threads = static_cast<unsigned>(state.range(0));
+  std::vector<unsigned> prot, unprot;
+  for (unsigned r = 0; r < kRows; ++r) (r % 3 == 0 ? prot : unprot).push_back(r);
+  const kel::class_column cls{true, t.cls.data(), nullptr};
+  const kel::fastknn f(t.measures, cls, prot, unprot);
+  std::vector<kel::knn_result> u(prot.size()), p(prot.size());
+  for (auto _ : state) {
+    f.search_many(prot, 2, FLT_MAX, u.data(), p.data(), threads);
+    benchmark::DoNotOptimize(u.data());
+  }
+  state.SetLabel(kel::kernel_level_name(kel::current_kernel_level()));
+  const double pairs = double(prot.size()) * double(kRows - 1) * double(state.iterations());
+  state.counters["pairs/s/core"] = benchmark::Counter(pairs / threads, benchmark::Counter::kIsRate);
+}
+
 void levels(benchmark::internal::Benchmark* b) {
   for (int natt : {4, 11, 32})
     for (int level : {0, 1, 2}) b->Args({natt, level, 1});
@@ -129,5 +148,6 @@ BENCHMARK(BM_reference)->Arg(4)->Arg(11)->Arg(32)->Unit(benchmark::kMillisecond)
 BENCHMARK(BM_search)->Apply(levels)->Unit(benchmark::kMillisecond);
 // Two threads on the two cores: wall-clock rate per core.
 BENCHMARK(BM_search)->Args({11, 2, 2})->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_census)->Arg(1)->Arg(2)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();
