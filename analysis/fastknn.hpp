@@ -12,7 +12,8 @@
 // pass over a cache-sized tile of candidates, and queries split over threads.
 //
 // Ownership: a `fastknn` owns its copies of the group columns; it keeps
-// pointers to the caller's columns only to read query rows.
+// pointers to the caller's columns only to read query rows. Its const
+// operations may run on several threads at once.
 // REQUIRES: the columns given to the constructor outlive the object and do
 // not change; continuous values are finite (missing = FLT_MIN); group rows
 // are strictly increasing and indexes into the columns.
