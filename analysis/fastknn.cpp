@@ -235,6 +235,10 @@ fastknn::fastknn(std::span<const measure_column> measures, const class_column& c
                  std::span<const unsigned> protected_rows, std::span<const unsigned> unprotected_rows)
     : measures_(measures.begin(), measures.end()), cls_(cls) {
   if (measures_.empty()) throw orv::util::error("neighbour search: no measured attributes");
+  // Candidate indexes, padding included, are 32-bit in the kernels.
+  for (auto rows : {protected_rows, unprotected_rows})
+    if (rows.size() > std::numeric_limits<unsigned>::max() - 2 * kPad)
+      throw orv::util::error("neighbour search: too many rows in a group");
   plan_.resize(measures_.size());
   for (std::size_t j = 0; j < measures_.size(); ++j) {
     const measure_column& m = measures_[j];
