@@ -19,6 +19,10 @@
 #include "util/error.hpp"
 
 namespace kel {
+
+// Readable failures: found/matching instead of the struct's bytes.
+void PrintTo(const knn_result& r, std::ostream* os) { *os << r.found << "/" << r.matching; }
+
 namespace {
 
 constexpr float kInf = std::numeric_limits<float>::infinity();
@@ -232,7 +236,7 @@ std::string where(kernel_level l, unsigned k, float mxd, unsigned threads, unsig
 }
 
 // Searches for every query at every level with each thread count and compares
-// with the oracle. Returns the number of mismatches (reported by gtest too).
+// with the oracle; stops at the first difference.
 void expect_same_as_oracle(const table& t, const std::vector<unsigned>& queries, unsigned k, float mxd,
                            std::initializer_list<unsigned> thread_counts = {1}) {
   std::vector<knn_result> want_u(queries.size()), want_p(queries.size());
@@ -247,10 +251,8 @@ void expect_same_as_oracle(const table& t, const std::vector<unsigned>& queries,
       std::vector<knn_result> got_u(queries.size()), got_p(queries.size());
       f.search_many(queries, k, mxd, got_u.data(), got_p.data(), threads);
       for (std::size_t i = 0; i < queries.size(); ++i) {
-        ASSERT_EQ(got_u[i], want_u[i]) << "unprotected " << where(l, k, mxd, threads, queries[i])
-                                       << " found " << got_u[i].found << "/" << want_u[i].found;
-        ASSERT_EQ(got_p[i], want_p[i]) << "protected " << where(l, k, mxd, threads, queries[i])
-                                       << " found " << got_p[i].found << "/" << want_p[i].found;
+        ASSERT_EQ(got_u[i], want_u[i]) << "unprotected " << where(l, k, mxd, threads, queries[i]);
+        ASSERT_EQ(got_p[i], want_p[i]) << "protected " << where(l, k, mxd, threads, queries[i]);
       }
     }
   }
