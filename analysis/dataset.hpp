@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <iosfwd>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -31,6 +32,7 @@ class stream;
 namespace kel {
 
 class distribution;
+class fastknn;
 class textout;
 
 // One comparison of an attribute with a constant.
@@ -111,6 +113,10 @@ class dataset : private orv::util::nocopy {
     return classAtt->evalCond(row, ccond.op, ccond.value);
   }
   int lookupAttribute(std::string_view name) const;
+  // The vectorised search over copies of the measured columns; null when the
+  // measured or class kinds need the per-pair search.
+  std::unique_ptr<fastknn> makeFastSearch(std::span<const unsigned> protectedList,
+                                          std::span<const unsigned> unprotectedList) const;
 };
 
 }  // namespace kel

@@ -2,15 +2,74 @@
 // both groups, the difference of the shares of neighbours with the same class
 // outcome, the verdict, and the output row. Rows are written and flushed in
 // protected-row order whatever the search does in parallel.
+#include <algorithm>
 #include <cmath>
+#include <memory>
 #include <ostream>
+#include <vector>
 
 #include "analysis/dataset.hpp"
+#include "analysis/fastknn.hpp"
 #include "analysis/distribution.hpp"
 #include "analysis/textout.hpp"
 #include "util/cronos.hpp"
 
 namespace kel {
+
+namespace {
+
+// Protected tuples searched per pass of the fast search; their rows are
+// written before the next pass starts.
+constexpr std::size_t chunk = 1024;
+
+std::vector<unsigned> members(const orv::adt::bitmap& rows) {
+  std::vector<unsigned> out;
+  orv::adt::bitmap::Iterator it(rows);
+  unsigned r;
+  while (it.next(r)) out.push_back(r);
+  return out;
+}
+
+}  // namespace
+
+std::unique_ptr<fastknn> dataset::makeFastSearch(std::span<const unsigned> protectedList,
+                                                 std::span<const unsigned> unprotectedList) const {
+  // The fast search covers the settings of real analyses. The others (an
+  // ignored column measured, an ordinal or ignored class) fail in the
+  // per-pair search, at exactly the point where that search meets them.
+  class_column cls;
+  if (const auto* nominal = dynamic_cast<const attnominal*>(classAtt); nominal && classAtt->getType() == 1) {
+    cls.nominal = true;
+    cls.codes = nominal->codesView().data();
+  } else if (const auto* continuous = dynamic_cast<const attcontinuous*>(classAtt)) {
+    cls.nominal = false;
+    cls.values = continuous->valuesView().data();
+  } else {
+    return nullptr;
+  }
+  std::vector<measure_column> columns;
+  for (const attribute* att : measureAtts) {
+    measure_column c;
+    if (const auto* continuous = dynamic_cast<const attcontinuous*>(att)) {
+      c.kind = measure_kind::continuous;
+      c.values = continuous->valuesView().data();
+    } else if (const auto* ordinal = dynamic_cast<const attordinal*>(att)) {
+      c.kind = measure_kind::ordinal;
+      c.codes = ordinal->codesView().data();
+      c.missing_code = ordinal->getMissingCode();
+      c.max_code = ordinal->getMaxCode();
+    } else if (att->getType() == 1) {
+      const auto* nominal = static_cast<const attnominal*>(att);
+      c.kind = measure_kind::nominal;
+      c.codes = nominal->codesView().data();
+      c.missing_code = nominal->getMissingCode();
+    } else {
+      return nullptr;
+    }
+    columns.push_back(c);
+  }
+  return std::make_unique<fastknn>(columns, cls, protectedList, unprotectedList);
+}
 
 void dataset::writeRow(unsigned row, std::ostream& out, bool replaceClass) {
   bool first = true;
@@ -29,7 +88,6 @@ void dataset::testDiscrimination(const test_settings& settings, textout& out, di
   const bool pre = settings.pre;
   const bool all = settings.all && !pre;
 
-  orv::adt::bitmap::Iterator protectedWalk(protectedRows);
   orv::adt::bitmap::Iterator protectedCandidates(protectedRows);
   orv::adt::bitmap::Iterator unprotectedCandidates(unprotectedRows);
   unsigned visited = 0;
@@ -45,54 +103,87 @@ void dataset::testDiscrimination(const test_settings& settings, textout& out, di
     out.end_line();
   };
 
-  unsigned r;
-  while (protectedWalk.next(r)) {
-    protectedCandidates.reset();
-    unprotectedCandidates.reset();
-    ++visited;
-    if (visited % 100 == 0) {
-      watch.stop();
-      accumulated += watch.elapsed();
-      console << "n = " << visited << " time per 100 = " << accumulated / visited * 100 << "\r";
-      watch.start();
-    }
-    if (!all && classCondition(r) == 0) {
-      if (pre) writeUnchanged(r);
-      continue;
-    }
-    const neighbours u = knn(settings.k, settings.maxDistance, r, unprotectedCandidates);
-    const neighbours p = knn(settings.k, settings.maxDistance, r, protectedCandidates);
-    if (u.found == 0 || p.found == 0) {
-      if (pre) writeUnchanged(r);
-      continue;
-    }
-    const double pp = static_cast<double>(p.matching) / p.found;
-    const double pu = static_cast<double>(u.matching) / u.found;
-    double diff = pp - pu;
-    if (settings.useConfidence) {
-      const double h = settings.z * std::sqrt(pp * (1 - pp) / p.found + pu * (1 - pu) / u.found);
-      if (diff >= 0) {
-        diff = diff - h;
-        if (!(diff > 0)) diff = 0;
-      } else {
-        diff = diff + h;
-        if (!(diff < 0)) diff = 0;
-      }
-    }
-    if (classContinuousLess) diff = -diff;
-    const bool satisfied = classCondition(r) != 0;
-    if (satisfied) ++classCount;
-    dist.add(diff);
+  const std::vector<unsigned> walk = members(protectedRows);
+  std::unique_ptr<fastknn> fast;
+  std::vector<unsigned> unprotectedList;
+  if (!settings.reference && !walk.empty()) {
+    unprotectedList = members(unprotectedRows);
+    fast = makeFastSearch(walk, unprotectedList);
+  }
+  std::vector<unsigned> queries;
+  std::vector<knn_result> foundUnprotected;
+  std::vector<knn_result> foundProtected;
 
-    const bool flagged = satisfied && diff >= settings.threshold;
-    if (flagged) ++discriminated;
-    if (pre) {
-      writeRow(r, out.stream(), flagged);
-    } else {
-      writeRow(r, out.stream(), false);
-      out.stream() << ',' << diff << (flagged ? ",yes" : ",no");
+  for (std::size_t begin = 0; begin < walk.size(); begin += chunk) {
+    const std::size_t end = std::min(walk.size(), begin + chunk);
+    if (fast) {
+      // Every tuple of the pass that will be tested, searched at once.
+      queries.clear();
+      for (std::size_t i = begin; i < end; ++i)
+        if (all || classCondition(walk[i]) != 0) queries.push_back(walk[i]);
+      foundUnprotected.resize(queries.size());
+      foundProtected.resize(queries.size());
+      fast->search_many(queries, settings.k, settings.maxDistance, foundUnprotected.data(), foundProtected.data(),
+                        settings.threads);
     }
-    out.end_line();
+    std::size_t next = 0;
+    for (std::size_t i = begin; i < end; ++i) {
+      const unsigned r = walk[i];
+      protectedCandidates.reset();
+      unprotectedCandidates.reset();
+      ++visited;
+      if (visited % 100 == 0) {
+        watch.stop();
+        accumulated += watch.elapsed();
+        console << "n = " << visited << " time per 100 = " << accumulated / visited * 100 << "\r";
+        watch.start();
+      }
+      if (!all && classCondition(r) == 0) {
+        if (pre) writeUnchanged(r);
+        continue;
+      }
+      neighbours u;
+      neighbours p;
+      if (fast) {
+        u = {foundUnprotected[next].found, foundUnprotected[next].matching};
+        p = {foundProtected[next].found, foundProtected[next].matching};
+        ++next;
+      } else {
+        u = knn(settings.k, settings.maxDistance, r, unprotectedCandidates);
+        p = knn(settings.k, settings.maxDistance, r, protectedCandidates);
+      }
+      if (u.found == 0 || p.found == 0) {
+        if (pre) writeUnchanged(r);
+        continue;
+      }
+      const double pp = static_cast<double>(p.matching) / p.found;
+      const double pu = static_cast<double>(u.matching) / u.found;
+      double diff = pp - pu;
+      if (settings.useConfidence) {
+        const double h = settings.z * std::sqrt(pp * (1 - pp) / p.found + pu * (1 - pu) / u.found);
+        if (diff >= 0) {
+          diff = diff - h;
+          if (!(diff > 0)) diff = 0;
+        } else {
+          diff = diff + h;
+          if (!(diff < 0)) diff = 0;
+        }
+      }
+      if (classContinuousLess) diff = -diff;
+      const bool satisfied = classCondition(r) != 0;
+      if (satisfied) ++classCount;
+      dist.add(diff);
+
+      const bool flagged = satisfied && diff >= settings.threshold;
+      if (flagged) ++discriminated;
+      if (pre) {
+        writeRow(r, out.stream(), flagged);
+      } else {
+        writeRow(r, out.stream(), false);
+        out.stream() << ',' << diff << (flagged ? ",yes" : ",no");
+      }
+      out.end_line();
+    }
   }
 
   if (pre) {
