@@ -4,6 +4,8 @@
 // protected-row order whatever the search does in parallel.
 #include <algorithm>
 #include <cmath>
+#include <functional>
+#include <future>
 #include <memory>
 #include <ostream>
 #include <vector>
@@ -110,21 +112,41 @@ void dataset::testDiscrimination(const test_settings& settings, textout& out, di
     unprotectedList = members(unprotectedRows);
     fast = makeFastSearch(walk, unprotectedList);
   }
-  std::vector<unsigned> queries;
-  std::vector<knn_result> foundUnprotected;
-  std::vector<knn_result> foundProtected;
+  // With worker threads, the search of the next pass runs while this thread
+  // writes the rows of the current one.
+  struct pass {
+    std::vector<unsigned> queries;
+    std::vector<knn_result> unprotected;
+    std::vector<knn_result> protected_;
+  };
+  auto prepare = [&](std::size_t begin, pass& next) {
+    next.queries.clear();
+    for (std::size_t i = begin; i < std::min(walk.size(), begin + chunk); ++i)
+      if (all || classCondition(walk[i]) != 0) next.queries.push_back(walk[i]);
+    next.unprotected.resize(next.queries.size());
+    next.protected_.resize(next.queries.size());
+  };
+  auto search = [&](pass& next) {
+    fast->search_many(next.queries, settings.k, settings.maxDistance, next.unprotected.data(),
+                      next.protected_.data(), settings.threads);
+  };
+  pass current;
+  pass upcoming;
+  std::future<void> pending;  // destroyed first: waits for the search before the passes go
+  const bool overlap = settings.threads > 1;
+  if (fast) {
+    prepare(0, current);
+    search(current);
+  }
 
   for (std::size_t begin = 0; begin < walk.size(); begin += chunk) {
     const std::size_t end = std::min(walk.size(), begin + chunk);
-    if (fast) {
-      // Every tuple of the pass that will be tested, searched at once.
-      queries.clear();
-      for (std::size_t i = begin; i < end; ++i)
-        if (all || classCondition(walk[i]) != 0) queries.push_back(walk[i]);
-      foundUnprotected.resize(queries.size());
-      foundProtected.resize(queries.size());
-      fast->search_many(queries, settings.k, settings.maxDistance, foundUnprotected.data(), foundProtected.data(),
-                        settings.threads);
+    if (fast && end < walk.size()) {
+      prepare(end, upcoming);
+      if (overlap)
+        pending = std::async(std::launch::async, search, std::ref(upcoming));
+      else
+        search(upcoming);
     }
     std::size_t next = 0;
     for (std::size_t i = begin; i < end; ++i) {
@@ -145,8 +167,8 @@ void dataset::testDiscrimination(const test_settings& settings, textout& out, di
       neighbours u;
       neighbours p;
       if (fast) {
-        u = {foundUnprotected[next].found, foundUnprotected[next].matching};
-        p = {foundProtected[next].found, foundProtected[next].matching};
+        u = {current.unprotected[next].found, current.unprotected[next].matching};
+        p = {current.protected_[next].found, current.protected_[next].matching};
         ++next;
       } else {
         u = knn(settings.k, settings.maxDistance, r, unprotectedCandidates);
@@ -184,6 +206,8 @@ void dataset::testDiscrimination(const test_settings& settings, textout& out, di
       }
       out.end_line();
     }
+    if (pending.valid()) pending.get();
+    std::swap(current, upcoming);
   }
 
   if (pre) {
