@@ -2,8 +2,16 @@
 // output files byte for byte, exit statuses, and every case that must fail.
 #include <gtest/gtest.h>
 
-#include <regex>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <zlib.h>
+
+#include <chrono>
+#include <regex>
+#include <thread>
+
+#include "io/fs.hpp"
 
 #include "run_binary.hpp"
 
@@ -40,6 +48,11 @@ const char* const data =
     "41.5,f,secondary,10,bad\n";
 
 const char* const select_women = "sex=f\nclass=bad\nage,education\ngood\n";
+
+// What the default mode writes for it.
+const char* const expected_women =
+    "30,f,primary,1,bad,0.5,yes\n32,f,primary,2,bad,0.5,yes\n52,f,?,6,bad,0,no\n"
+    "41.5,f,secondary,10,bad,0,no\n";
 
 struct golden {
   const char* name;
@@ -129,9 +142,52 @@ TEST(golden, gzip_input_and_separator) {
   dir.file("s.sel", select_women);
   const outcome r = run_kelcmd(dir, {"m.meta", "d.csv.gz", "s.sel", "out.csv", "-sep", ";"});
   EXPECT_EQ(r.status, 0) << r.out;
-  EXPECT_EQ(dir.read("out.csv"),
-            "30,f,primary,1,bad,0.5,yes\n32,f,primary,2,bad,0.5,yes\n52,f,?,6,bad,0,no\n"
-            "41.5,f,secondary,10,bad,0,no\n");
+  EXPECT_EQ(dir.read("out.csv"), expected_women);
+}
+
+namespace {
+
+// Writes text into a FIFO once its reader is there; gives up after a while
+// so that a failing run cannot hang the test.
+void feed_fifo(const std::string& path, const std::string& text) {
+  for (int tries = 0; tries < 1000; ++tries) {
+    const int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK);
+    if (fd >= 0) {
+      fcntl(fd, F_SETFL, 0);
+      for (std::size_t done = 0; done < text.size();) {
+        const ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
+      }
+      close(fd);
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+}  // namespace
+
+TEST(golden, fifo_and_named_pipe_inputs) {
+  scratch dir;
+  dir.file("m.meta", meta);
+  dir.file("s.sel", select_women);
+
+  ASSERT_EQ(mkfifo(dir.path("fifo.csv").c_str(), 0600), 0);
+  std::thread plain(feed_fifo, dir.path("fifo.csv").string(), std::string(data));
+  outcome r = run_kelcmd(dir, {"m.meta", "fifo.csv", "s.sel", "out.csv"});
+  plain.join();
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(dir.read("out.csv"), expected_women);
+
+  const std::string name = "\\\\.\\pipe\\kel-golden-" + std::to_string(getpid());
+  const std::string path = orv::inpout::fs::pipe_path(name);
+  ASSERT_FALSE(path.empty());
+  std::thread named(feed_fifo, path, std::string(data));
+  r = run_kelcmd(dir, {"m.meta", name, "s.sel", "out2.csv"});
+  named.join();
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(dir.read("out2.csv"), expected_women);
 }
 
 TEST(golden, failures_end_with_their_message_and_status_1) {
