@@ -6,9 +6,9 @@
 
 #include <fstream>
 #include <random>
-#include <regex>
 #include <sstream>
 
+#include "../timing_text.hpp"
 #include "analysis/distribution.hpp"
 #include "analysis/textout.hpp"
 #include "text_input.hpp"
@@ -93,8 +93,7 @@ std::string run(const table& t, kel::test_settings s) {
   all << f.rdbuf() << "--\n" << h.rdbuf() << "--\n";
   unlink(name);
   unlink(histogram);
-  static const std::regex timing("time per 100 = [-+.0-9e]+");
-  return all.str() + std::regex_replace(console.str(), timing, "T");
+  return all.str() + kel::testing::without_timings(console.str());
 }
 
 }  // namespace

@@ -8,9 +8,9 @@
 #include <zlib.h>
 
 #include <chrono>
-#include <regex>
 #include <thread>
 
+#include "../timing_text.hpp"
 #include "io/fs.hpp"
 
 #include "run_binary.hpp"
@@ -18,14 +18,9 @@
 using kelcmd::testing::outcome;
 using kelcmd::testing::run_kelcmd;
 using kelcmd::testing::scratch;
+using kel::testing::without_timings;
 
 namespace {
-
-// Timings differ from run to run.
-std::string without_timings(const std::string& console) {
-  static const std::regex seconds("(elapsed time:  |time per 100 = )[-+.0-9e]+");
-  return std::regex_replace(console, seconds, "$1T");
-}
 
 const char* const meta =
     "age,continuous\n"
