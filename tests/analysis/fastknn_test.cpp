@@ -267,35 +267,6 @@ std::vector<unsigned> all_rows(const table& t) {
 // ---------------------------------------------------------------------------
 // Distances
 
-TEST(fastknn_distance, worked_examples) {
-  // Ordinal low, mid, high (codes 0..2, "?" = 3); nominal; continuous.
-  std::vector<std::int32_t> ord = {0, 1, 2, 3, 3};
-  std::vector<std::int32_t> nom = {0, 1, 0, 5, 5};
-  std::vector<float> con = {0.25f, -0.25f, 0.25f, FLT_MIN, FLT_MIN};
-  measure_column o{measure_kind::ordinal, nullptr, ord.data(), 3, 2};
-  measure_column n{measure_kind::nominal, nullptr, nom.data(), 5, 0};
-  measure_column c{measure_kind::continuous, con.data(), nullptr, -1, 0};
-  std::vector<measure_column> v = {o};
-  EXPECT_EQ(reference_distance(v, 0, 2), 1.0f);  // low-high
-  EXPECT_EQ(reference_distance(v, 0, 1), 0.5f);  // low-mid
-  EXPECT_EQ(reference_distance(v, 1, 3), 0.5f);  // mid-missing
-  EXPECT_EQ(reference_distance(v, 3, 0), 1.0f);  // missing-low
-  EXPECT_EQ(reference_distance(v, 3, 4), 1.0f);  // missing-missing
-  v = {n, c};
-  EXPECT_EQ(reference_distance(v, 0, 1), 0.75f);  // (1 + 0.5) / 2
-  EXPECT_EQ(reference_distance(v, 0, 2), 0.0f);
-  EXPECT_EQ(reference_distance(v, 3, 4), 2.0f);  // nominal missing on both sides differs; 3.0
-  v = {c};
-  EXPECT_EQ(reference_distance(v, 0, 3), 3.0f);
-  // A one-value scale (max_code 0): equal when present, 1 otherwise.
-  std::vector<std::int32_t> one = {0, 0, 1};
-  measure_column u{measure_kind::ordinal, nullptr, one.data(), 1, 0};
-  v = {u};
-  EXPECT_EQ(reference_distance(v, 0, 1), 0.0f);
-  EXPECT_EQ(reference_distance(v, 0, 2), 1.0f);
-  EXPECT_EQ(reference_distance(v, 2, 2), 1.0f);
-}
-
 // Every kernel, every table shape: each distance is the oracle's float, bit for bit.
 TEST(fastknn_distance, kernels_bit_identical_to_oracle) {
   std::mt19937 rng(11);
@@ -382,19 +353,6 @@ TEST(fastknn_search, smaller_row_wins_a_tie) {
     f.search(0, 2, std::nextafter(0.1f, 0.0f), u, p);
     EXPECT_EQ(u, (knn_result{0, 0})) << kernel_level_name(l);
   }
-}
-
-TEST(fastknn_search, continuous_class_counts_values_not_below_query) {
-  std::vector<float> con = {0.0f, 0.1f, 0.2f, 0.3f};
-  std::vector<float> cls = {0.2f, 0.2f, -1.0f, 3.5f};
-  std::vector<measure_column> m = {{measure_kind::continuous, con.data(), nullptr, -1, 0}};
-  const class_column c{false, nullptr, cls.data()};
-  const std::vector<unsigned> unprot = {1, 2, 3}, prot = {0, 1, 2, 3};
-  const fastknn f(m, c, prot, unprot);
-  knn_result u, p;
-  f.search(0, 5, FLT_MAX, u, p);
-  EXPECT_EQ(u, (knn_result{3, 2}));
-  EXPECT_EQ(p, (knn_result{3, 2}));
 }
 
 TEST(fastknn_search, random_mixed_tables_all_levels_and_threads) {
