@@ -88,16 +88,26 @@ const char* attcontinuous::getString(unsigned row) {
     text.assign(1, '?');
     return text.c_str();
   }
-  // Two separate float operations: the output texts depend on the rounding.
-  float x = value * mad;
-  x = x + mean;
-  char buffer[256];
-  int n = std::snprintf(buffer, sizeof buffer, "%.30f", static_cast<double>(x));
-  if (n < 0) n = 0;
-  if (n >= static_cast<int>(sizeof buffer)) n = sizeof buffer - 1;
-  while (n > 0 && buffer[n - 1] == '0') --n;
-  if (n > 0 && buffer[n - 1] == '.') --n;
-  text.assign(buffer, static_cast<std::size_t>(n));
+  // Output rows repeat the same values (ages, hours, amounts): the text last
+  // made for a value is kept in a small direct-mapped table, so that most
+  // rows skip the formatting.
+  const auto bits = std::bit_cast<std::uint32_t>(value);
+  if (recent.empty()) recent.resize(recentSlots, {std::bit_cast<std::uint32_t>(missingContinuous), {}});
+  recentText& slot = recent[(bits * 2654435761u) >> (32 - recentBits)];
+  if (slot.bits != bits) {
+    // Two separate float operations: the output texts depend on the rounding.
+    float x = value * mad;
+    x = x + mean;
+    char buffer[256];
+    int n = std::snprintf(buffer, sizeof buffer, "%.30f", static_cast<double>(x));
+    if (n < 0) n = 0;
+    if (n >= static_cast<int>(sizeof buffer)) n = sizeof buffer - 1;
+    while (n > 0 && buffer[n - 1] == '0') --n;
+    if (n > 0 && buffer[n - 1] == '.') --n;
+    slot.bits = bits;
+    slot.text.assign(buffer, static_cast<std::size_t>(n));
+  }
+  text = slot.text;
   return text.c_str();
 }
 

@@ -142,6 +142,14 @@ class attcontinuous : public attribute {
   float mean = 0.0f;
   float mad = 1.0f;
   std::string text;
+  // Texts of recent values, by value bits (the missing marker = empty slot).
+  struct recentText {
+    std::uint32_t bits;
+    std::string text;
+  };
+  static constexpr unsigned recentBits = 8;
+  static constexpr unsigned recentSlots = 1u << recentBits;
+  std::vector<recentText> recent;
 };
 
 class attnominal : public attribute {
