@@ -113,6 +113,9 @@ class dataset : private orv::util::nocopy {
     return classAtt->evalCond(row, ccond.op, ccond.value);
   }
   int lookupAttribute(std::string_view name) const;
+  // Fields of a metadata or select-options line: 1 plus the separators that
+  // have a character after them (a trailing one opens no field); 0 when empty.
+  static std::size_t fieldCount(const std::string& line, char separator);
   // The vectorised search over copies of the measured columns; null when the
   // measured or class kinds need the per-pair search.
   std::unique_ptr<fastknn> makeFastSearch(std::span<const unsigned> protectedList,

@@ -11,19 +11,6 @@
 
 namespace kel {
 
-namespace {
-
-// 1 plus the commas that have at least one character after them; none for
-// an empty line.
-std::size_t metadata_fields(const std::string& line) {
-  if (line.empty()) return 0;
-  std::size_t n = 1;
-  for (std::size_t i = 0; i + 1 < line.size(); ++i) n += line[i] == ',';
-  return n;
-}
-
-}  // namespace
-
 dataset::dataset() = default;
 
 // The a-cond items refer to the attributes by position: release them first.
@@ -32,8 +19,15 @@ dataset::~dataset() {
   atts.reset();
 }
 
+std::size_t dataset::fieldCount(const std::string& line, char separator) {
+  if (line.empty()) return 0;
+  std::size_t n = 1;
+  for (std::size_t i = 0; i + 1 < line.size(); ++i) n += line[i] == separator;
+  return n;
+}
+
 std::unique_ptr<attribute> dataset::parseAttribute(const std::string& line) {
-  const std::size_t fields = metadata_fields(line);
+  const std::size_t fields = fieldCount(line, ',');
   if (fields < 2) throw orv::util::error("bad syntax: " + line);
   orv::util::tokenizer t(line.c_str(), ',');
   std::string name = t.next_token(',');

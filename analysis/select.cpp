@@ -49,10 +49,7 @@ item dataset::parseItem(const std::string& text) const {
 
 std::vector<item> dataset::parseItems(const std::string& line, char separator) const {
   std::vector<item> items;
-  if (line.empty()) return items;
-  // Fields as the tokenizer cuts them; a separator that ends the line opens no field.
-  std::size_t fields = 1;
-  for (std::size_t i = 0; i + 1 < line.size(); ++i) fields += line[i] == separator;
+  const std::size_t fields = fieldCount(line, separator);
   orv::util::tokenizer t(line.c_str(), separator);
   for (std::size_t i = 0; i < fields; ++i) items.push_back(parseItem(t.next_token(separator)));
   return items;
@@ -70,9 +67,8 @@ void dataset::readSelect(orv::inpout::stream& in) {
   const std::string line = in.line();
   measureAtts.clear();
   // An empty list would make every distance 0/0.
-  if (line.empty()) throw orv::util::error("bad measure_atts: no attribute to measure");
-  std::size_t fields = 1;
-  for (std::size_t i = 0; i + 1 < line.size(); ++i) fields += line[i] == ',';
+  const std::size_t fields = fieldCount(line, ',');
+  if (fields == 0) throw orv::util::error("bad measure_atts: no attribute to measure");
   orv::util::tokenizer t(line.c_str(), ',');
   for (std::size_t i = 0; i < fields; ++i) {
     const int position = lookupAttribute(t.next_token(','));
