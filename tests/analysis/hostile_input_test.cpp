@@ -21,3 +21,20 @@ TEST(hostile, empty_continuous_field_without_data) {
   EXPECT_EQ(d->rows(), 3u);
   EXPECT_STREQ((*d->atts)[0]->getString(1), "0");
 }
+
+// A zero byte cuts the line short for the tokenizer; the fields after it
+// must not vanish silently.
+TEST(hostile, zero_byte_in_a_data_line_is_a_bad_row) {
+  const std::string meta = "a,nominal\nb,nominal\n";
+  auto read = [&](const std::string& data) {
+    return error_of([&] {
+      kel::dataset d;
+      d.readMetadata(*kel::testing::text_stream(meta));
+      d.readData(*kel::testing::text_stream(data));
+    });
+  };
+  EXPECT_EQ(read(std::string("x,y\nx,y\0z\n", 10)), "bad row: 2");
+  EXPECT_EQ(read(std::string("x\0,y\n", 5)), "bad row: 1");
+  EXPECT_EQ(read(std::string("a\0,\0b\0\n\0", 9)), "bad row: 1");  // UTF-16
+  EXPECT_EQ(read("x,y\n"), "no error");
+}
