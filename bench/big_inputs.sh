@@ -21,7 +21,9 @@ d = sys.argv[1]
 def w(name, text):
     with open(os.path.join(d, name), 'w', newline='\n') as f: f.write(text)
 
-# 1,000,000 rows, eight columns, about 1,000 in the protected group.
+# 1,000,000 rows, eight columns, about 1,000 in the protected group; the
+# same rows with a unique text id in front, and few tuples to test, to see
+# what a column of distinct texts costs.
 rng = random.Random(9)
 EDU = ['primary', 'secondary', 'bachelor', 'master', 'doctorate']
 JOBS = ['clerk', 'technician', 'engineer', 'sales', 'manager']
@@ -30,7 +32,9 @@ meta = ('age,continuous\nsex,nominal\neducation,ordinal,' + ','.join(EDU) +
         '\nexperience,continuous\njob,nominal\ncity,nominal\nhours,continuous\ndecision,nominal\n')
 w('big.meta', meta)
 w('big.sel', 'sex=female\ndecision=rejected\nage,education,experience,job,city,hours\nhired\n')
-with open(os.path.join(d, 'big.csv'), 'w', newline='\n') as f:
+w('ids.meta', 'id,ignore\n' + meta)
+w('ids.sel', 'sex=female,age<20\ndecision=rejected\nage,education,experience,job,city,hours\n')
+with open(os.path.join(d, 'big.csv'), 'w', newline='\n') as f, open(os.path.join(d, 'ids.csv'), 'w') as ids:
     for i in range(1_000_000):
         sex = 'female' if rng.random() < 0.001 else 'male'
         age = rng.randint(19, 64)
@@ -38,8 +42,10 @@ with open(os.path.join(d, 'big.csv'), 'w', newline='\n') as f:
         exp = max(0, min(age - 18, int(rng.gauss((age - 18) * 0.6, 4))))
         job = rng.choice(JOBS)
         score = 0.45 * edu + 0.06 * exp + rng.gauss(0, 0.5) - (0.9 if sex == 'female' else 0)
-        f.write('%d,%s,%s,%d,%s,%s,%g,%s\n' % (age, sex, EDU[edu], exp, job, rng.choice(CITIES),
-                round(rng.uniform(20, 45) * 2) / 2, 'hired' if score > 1.6 else 'rejected'))
+        row = '%d,%s,%s,%d,%s,%s,%g,%s\n' % (age, sex, EDU[edu], exp, job, rng.choice(CITIES),
+              round(rng.uniform(20, 45) * 2) / 2, 'hired' if score > 1.6 else 'rejected')
+        f.write(row)
+        ids.write('ID%07d,' % i + row)
 with open(os.path.join(d, 'big.csv'), 'rb') as src, gzip.open(os.path.join(d, 'big.csv.gz'), 'wb', 6) as dst:
     dst.write(src.read())
 
@@ -89,6 +95,7 @@ case_run() {
 case_run plain 0 big.meta big.csv big.sel big.out -j 2
 case_run gzip 0 big.meta big.csv.gz big.sel big-gz.out -j 2
 cmp -s "$scratch/big.out" "$scratch/big-gz.out" || echo "plain and gzip outputs differ"
+case_run ids 0 ids.meta ids.csv ids.sel ids.out -j 2
 case_run line50m 1 big.meta line50m.csv big.sel line.out
 case_run field1m 0 big.meta field1m.csv big.sel field.out
 case_run number1m 1 big.meta number1m.csv big.sel number.out
