@@ -167,7 +167,8 @@ TEST(big_inputs, a_killed_run_leaves_only_complete_rows) {
 }
 
 // With stdout closed, the console lines go nowhere; they never land in a
-// file the run opens in its place.
+// file the run opens in its place, and an output sent to the closed stdout
+// is a failure, not a success.
 TEST(big_inputs, a_closed_stdout_leaves_the_output_files_clean) {
   scratch dir;
   dir.file("m.meta", meta);
@@ -183,4 +184,6 @@ TEST(big_inputs, a_closed_stdout_leaves_the_output_files_clean) {
   EXPECT_EQ(dir.read("out2.csv"), out);
   EXPECT_EQ(dir.read("md2.txt"), md);
   EXPECT_EQ(dir.read("dst2.txt"), dst);
+
+  EXPECT_EQ(wait_status(spawn_kelcmd(dir, {"m.meta", "d.csv", "s.sel", "/dev/stdout"}, true)), 1);
 }
