@@ -52,7 +52,8 @@ double toNumber(std::string_view text) {
   if (plainDecimal(text, fast)) return fast;
   char small[128];
   if (text.size() < sizeof small) {
-    std::memcpy(small, text.data(), text.size());
+    // An empty view may have no data at all, which memcpy must not be given.
+    if (!text.empty()) std::memcpy(small, text.data(), text.size());
     small[text.size()] = '\0';
     return std::strtod(small, nullptr);
   }

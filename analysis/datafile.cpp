@@ -1,5 +1,6 @@
 // The data file: one row per line, one field per attribute, split at the
 // separator of the run; only spaces around a field are dropped.
+#include <cstring>
 #include <limits>
 #include <ostream>
 #include <string>
@@ -27,7 +28,11 @@ unsigned dataset::readData(orv::inpout::stream& in) {
     if (line == std::numeric_limits<unsigned>::max())
       throw orv::util::error("too many rows: at most " + std::to_string(line) + " are supported");
     ++line;
-    if (static_cast<std::size_t>(in.field_count()) != count) throw orv::util::error("bad row: " + std::to_string(line));
+    // A zero byte (a binary or UTF-16 file) would end the line early and
+    // silently drop the fields after it: such a row is malformed too.
+    if (static_cast<std::size_t>(in.field_count()) != count ||
+        std::memchr(in.line(), '\0', static_cast<std::size_t>(in.line_length())) != nullptr)
+      throw orv::util::error("bad row: " + std::to_string(line));
     const char separator = in.tokens.separator();
     for (auto& att : *atts) {
       const char* token = in.tokens.next_token(separator);

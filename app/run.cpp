@@ -4,6 +4,7 @@
 
 #include <exception>
 #include <memory>
+#include <new>
 #include <ostream>
 #include <stdexcept>
 #include <string>
@@ -45,8 +46,9 @@ kel::test_settings engine_settings(const settings& s) {
 }
 
 // The stages, in their fixed order. Everything they create is released on
-// the way out, and an output file keeps what was written to it.
-void run_stages(const settings& s, std::ostream& out) {
+// the way out, and an output file keeps what was written to it. `stage`
+// says what is being done, for the message of an allocation failure.
+void run_stages(const settings& s, std::ostream& out, std::string& stage) {
   orv::util::cronos watch;
   kel::distribution dist;
   if (s.distribution_on) dist.configure(-100.0, 100.0, 0.005);
@@ -54,16 +56,19 @@ void run_stages(const settings& s, std::ostream& out) {
   watch.start();
   kel::dataset data;
   {
+    stage = "reading the metadata file " + s.metadata;
     const auto in = orv::inpout::open_input(s.metadata, s.separator);
     const unsigned count = data.readMetadata(*in);
     out << "no atts: " << count << std::endl;
   }
   {
+    stage = "reading the data file " + s.data;
     const auto in = orv::inpout::open_input(s.data, s.separator);
     const unsigned count = data.readData(*in);
     out << "no rows: " << count << std::endl;
   }
   {
+    stage = "reading the select-options file " + s.select;
     const auto in = orv::inpout::open_input(s.select, s.separator);
     data.readSelect(*in);
   }
@@ -72,12 +77,16 @@ void run_stages(const settings& s, std::ostream& out) {
 
   watch.start();
   if (s.metadata_out_given) {
+    stage = "writing the metadata file " + s.metadata_out;
     kel::textout metadata(s.metadata_out);
     data.writeMetadata(metadata);
   }
+  stage = "forming the groups";
   data.splitGroups(out);
+  stage = "testing for discrimination";
   kel::textout output(s.output);
   data.testDiscrimination(engine_settings(s), output, dist, out);
+  stage = "writing the distribution file " + s.distribution_out;
   dist.write(s.distribution_out);
   watch.stop();
   out << "other elapsed time:  " << watch.elapsed() << " secs." << std::endl;
@@ -86,8 +95,14 @@ void run_stages(const settings& s, std::ostream& out) {
 }  // namespace
 
 int run(const settings& s, std::ostream& out) {
+  std::string stage = "starting the run";
   try {
-    run_stages(s, out);
+    run_stages(s, out, stage);
+  } catch (const std::bad_alloc&) {
+    // A table too big for the memory: say so, and where, rather than
+    // halting on a generic error.
+    out << "out of memory while " << stage << std::endl;
+    return exit_failed;
   } catch (const std::runtime_error& e) {
     out << e.what() << std::endl;
     return exit_failed;
