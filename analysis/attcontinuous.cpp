@@ -154,15 +154,7 @@ int attcontinuous::evalCond(unsigned row, int op, condvalue value) const {
   const float a = values[row];
   const float b = value.number();
   if (a == missingContinuous || b == missingContinuous) return -1;
-  switch (op) {
-    case opLess: return a < b;
-    case opLessEqual: return a <= b;
-    case opEqual: return a == b;
-    case opNotEqual: return a != b;
-    case opGreaterEqual: return a >= b;
-    case opGreater: return a > b;
-  }
-  throw orv::util::error("op not valid");
+  return compareByOp(op, a, b);
 }
 
 std::string attcontinuous::toMetadata() const { return name + ",continuous"; }

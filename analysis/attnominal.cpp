@@ -76,17 +76,8 @@ int attordinal::evalCond(unsigned row, int op, condvalue value) const {
   const std::int32_t a = codes[row];
   const std::int32_t b = value.code();
   if (a == missingCode || b == missingCode) return -1;
-  const auto x = static_cast<std::uint32_t>(a);
-  const auto y = static_cast<std::uint32_t>(b);
-  switch (op) {
-    case opLess: return x < y;
-    case opLessEqual: return x <= y;
-    case opEqual: return x == y;
-    case opNotEqual: return x != y;
-    case opGreaterEqual: return x >= y;
-    case opGreater: return x > y;
-  }
-  throw orv::util::error("op not valid");
+  // Codes follow the declared order, compared as unsigned.
+  return compareByOp(op, static_cast<std::uint32_t>(a), static_cast<std::uint32_t>(b));
 }
 
 float attordinal::distance(unsigned row1, unsigned row2) const {

@@ -29,6 +29,22 @@ void attribute::setContinuous(unsigned, float) { throw orv::util::error("setCont
 
 const char* attribute::getString(unsigned) { return nullptr; }
 
+template <class T>
+int compareByOp(int op, T a, T b) {
+  switch (op) {
+    case opLess: return a < b;
+    case opLessEqual: return a <= b;
+    case opEqual: return a == b;
+    case opNotEqual: return a != b;
+    case opGreaterEqual: return a >= b;
+    case opGreater: return a > b;
+  }
+  throw orv::util::error("op not valid");
+}
+
+template int compareByOp<float>(int, float, float);
+template int compareByOp<std::uint32_t>(int, std::uint32_t, std::uint32_t);
+
 unsigned attribute::numValues() const { return 0; }
 
 void attribute::normalize() {}

@@ -70,6 +70,11 @@ struct condvalue {
 };
 static_assert(sizeof(condvalue) == 4);
 
+// The comparison of operator code op (0..5) between a row's value and a
+// condition value; "op not valid" for any other code.
+template <class T>
+int compareByOp(int op, T a, T b);
+
 class attribute : private orv::util::nocopy {
  public:
   std::string name;
