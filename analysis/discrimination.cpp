@@ -4,8 +4,6 @@
 // protected-row order whatever the search does in parallel.
 #include <algorithm>
 #include <cmath>
-#include <functional>
-#include <future>
 #include <memory>
 #include <ostream>
 #include <vector>
@@ -19,10 +17,6 @@
 namespace kel {
 
 namespace {
-
-// Protected tuples searched per pass of the fast search; their rows are
-// written before the next pass starts.
-constexpr std::size_t chunk = 1024;
 
 std::vector<unsigned> members(const orv::adt::bitmap& rows) {
   std::vector<unsigned> out;
@@ -105,109 +99,97 @@ void dataset::testDiscrimination(const test_settings& settings, textout& out, di
     out.end_line();
   };
 
-  const std::vector<unsigned> walk = members(protectedRows);
-  std::unique_ptr<fastknn> fast;
-  std::vector<unsigned> unprotectedList;
-  if (!settings.reference && !walk.empty()) {
-    unprotectedList = members(unprotectedRows);
-    fast = makeFastSearch(walk, unprotectedList);
-  }
-  // With worker threads, the search of the next pass runs while this thread
-  // writes the rows of the current one.
-  struct pass {
-    std::vector<unsigned> queries;
-    std::vector<knn_result> unprotected;
-    std::vector<knn_result> protected_;
-  };
-  auto prepare = [&](std::size_t begin, pass& next) {
-    next.queries.clear();
-    for (std::size_t i = begin; i < std::min(walk.size(), begin + chunk); ++i)
-      if (all || classCondition(walk[i]) != 0) next.queries.push_back(walk[i]);
-    next.unprotected.resize(next.queries.size());
-    next.protected_.resize(next.queries.size());
-  };
-  auto search = [&](pass& next) {
-    fast->search_many(next.queries, settings.k, settings.maxDistance, next.unprotected.data(),
-                      next.protected_.data(), settings.threads);
-  };
-  pass current;
-  pass upcoming;
-  std::future<void> pending;  // destroyed first: waits for the search before the passes go
-  const bool overlap = settings.threads > 1;
-  if (fast) {
-    prepare(0, current);
-    search(current);
-  }
-
-  for (std::size_t begin = 0; begin < walk.size(); begin += chunk) {
-    const std::size_t end = std::min(walk.size(), begin + chunk);
-    if (fast && end < walk.size()) {
-      prepare(end, upcoming);
-      if (overlap)
-        pending = std::async(std::launch::async, search, std::ref(upcoming));
-      else
-        search(upcoming);
+  // One protected tuple, in protected-row order, with its neighbourhoods when
+  // the fast search has found them (null: search here, the per-pair way).
+  auto visit = [&](unsigned r, const knn_result* given_unprotected, const knn_result* given_protected) {
+    ++visited;
+    if (visited % 100 == 0) {
+      watch.stop();
+      accumulated += watch.elapsed();
+      console << "n = " << visited << " time per 100 = " << accumulated / visited * 100 << "\r";
+      watch.start();
     }
-    std::size_t next = 0;
-    for (std::size_t i = begin; i < end; ++i) {
-      const unsigned r = walk[i];
+    if (!all && classCondition(r) == 0) {
+      if (pre) writeUnchanged(r);
+      return;
+    }
+    neighbours u;
+    neighbours p;
+    if (given_unprotected) {
+      u = {given_unprotected->found, given_unprotected->matching};
+      p = {given_protected->found, given_protected->matching};
+    } else {
       protectedCandidates.reset();
       unprotectedCandidates.reset();
-      ++visited;
-      if (visited % 100 == 0) {
-        watch.stop();
-        accumulated += watch.elapsed();
-        console << "n = " << visited << " time per 100 = " << accumulated / visited * 100 << "\r";
-        watch.start();
-      }
-      if (!all && classCondition(r) == 0) {
-        if (pre) writeUnchanged(r);
-        continue;
-      }
-      neighbours u;
-      neighbours p;
-      if (fast) {
-        u = {current.unprotected[next].found, current.unprotected[next].matching};
-        p = {current.protected_[next].found, current.protected_[next].matching};
-        ++next;
+      u = knn(settings.k, settings.maxDistance, r, unprotectedCandidates);
+      p = knn(settings.k, settings.maxDistance, r, protectedCandidates);
+    }
+    if (u.found == 0 || p.found == 0) {
+      if (pre) writeUnchanged(r);
+      return;
+    }
+    const double pp = static_cast<double>(p.matching) / p.found;
+    const double pu = static_cast<double>(u.matching) / u.found;
+    double diff = pp - pu;
+    if (settings.useConfidence) {
+      const double h = settings.z * std::sqrt(pp * (1 - pp) / p.found + pu * (1 - pu) / u.found);
+      if (diff >= 0) {
+        diff = diff - h;
+        if (!(diff > 0)) diff = 0;
       } else {
-        u = knn(settings.k, settings.maxDistance, r, unprotectedCandidates);
-        p = knn(settings.k, settings.maxDistance, r, protectedCandidates);
+        diff = diff + h;
+        if (!(diff < 0)) diff = 0;
       }
-      if (u.found == 0 || p.found == 0) {
-        if (pre) writeUnchanged(r);
-        continue;
-      }
-      const double pp = static_cast<double>(p.matching) / p.found;
-      const double pu = static_cast<double>(u.matching) / u.found;
-      double diff = pp - pu;
-      if (settings.useConfidence) {
-        const double h = settings.z * std::sqrt(pp * (1 - pp) / p.found + pu * (1 - pu) / u.found);
-        if (diff >= 0) {
-          diff = diff - h;
-          if (!(diff > 0)) diff = 0;
+    }
+    if (classContinuousLess) diff = -diff;
+    const bool satisfied = classCondition(r) != 0;
+    if (satisfied) ++classCount;
+    dist.add(diff);
+
+    const bool flagged = satisfied && diff >= settings.threshold;
+    if (flagged) ++discriminated;
+    if (pre) {
+      writeRow(r, out.stream(), flagged);
+    } else {
+      writeRow(r, out.stream(), false);
+      out.stream() << ',' << diff << (flagged ? ",yes" : ",no");
+    }
+    out.end_line();
+  };
+
+  const std::vector<unsigned> walk = members(protectedRows);
+  std::unique_ptr<fastknn> fast;
+  if (!settings.reference && !walk.empty()) {
+    const std::vector<unsigned> unprotectedList = members(unprotectedRows);
+    fast = makeFastSearch(walk, unprotectedList);
+  }
+  if (!fast) {
+    for (unsigned r : walk) visit(r, nullptr, nullptr);
+  } else {
+    // The tuples that need a search; the others are visited between them.
+    std::vector<unsigned> queries;
+    for (unsigned r : walk)
+      if (all || classCondition(r) != 0) queries.push_back(r);
+    std::vector<knn_result> foundUnprotected(queries.size());
+    std::vector<knn_result> foundProtected(queries.size());
+    std::size_t cursor = 0;  // next tuple of walk to visit
+    std::size_t query = 0;   // next query to visit
+    // Rows are written on this thread, in order, as soon as the results
+    // before them are complete, while the search goes on.
+    auto ready = [&](std::size_t complete) {
+      for (; cursor < walk.size(); ++cursor) {
+        const unsigned r = walk[cursor];
+        if (query < queries.size() && queries[query] == r) {
+          if (query == complete) break;
+          visit(r, &foundUnprotected[query], &foundProtected[query]);
+          ++query;
         } else {
-          diff = diff + h;
-          if (!(diff < 0)) diff = 0;
+          visit(r, nullptr, nullptr);
         }
       }
-      if (classContinuousLess) diff = -diff;
-      const bool satisfied = classCondition(r) != 0;
-      if (satisfied) ++classCount;
-      dist.add(diff);
-
-      const bool flagged = satisfied && diff >= settings.threshold;
-      if (flagged) ++discriminated;
-      if (pre) {
-        writeRow(r, out.stream(), flagged);
-      } else {
-        writeRow(r, out.stream(), false);
-        out.stream() << ',' << diff << (flagged ? ",yes" : ",no");
-      }
-      out.end_line();
-    }
-    if (pending.valid()) pending.get();
-    std::swap(current, upcoming);
+    };
+    fast->search_ordered(queries, settings.k, settings.maxDistance, foundUnprotected.data(),
+                         foundProtected.data(), settings.threads, ready);
   }
 
   if (pre) {

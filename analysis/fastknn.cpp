@@ -7,12 +7,14 @@
 #include <cstdlib>
 #include <exception>
 #include <limits>
+#include <mutex>
 #include <new>
 #include <system_error>
 #include <thread>
 
 #include "analysis/fastknn_kernel.hpp"
 #include "util/error.hpp"
+#include "util/zeroed_block.hpp"
 
 namespace kel {
 
@@ -121,18 +123,12 @@ struct fastknn::column_plan {
 
 namespace {
 
+// Zeroed words, 64-byte aligned; group columns are large enough for huge pages.
 struct aligned_words {
+  orv::util::zeroed_block block;
   std::uint32_t* p = nullptr;
-  explicit aligned_words(std::size_t n) {
-    if (n == 0) return;
-    p = static_cast<std::uint32_t*>(::operator new(n * sizeof(std::uint32_t), std::align_val_t{64}));
-    std::fill_n(p, n, 0u);
-  }
-  ~aligned_words() {
-    if (p) ::operator delete(p, std::align_val_t{64});
-  }
-  aligned_words(const aligned_words&) = delete;
-  aligned_words& operator=(const aligned_words&) = delete;
+  explicit aligned_words(std::size_t n)
+      : block(n * sizeof(std::uint32_t)), p(static_cast<std::uint32_t*>(block.data())) {}
 };
 
 }  // namespace
@@ -149,26 +145,34 @@ struct fastknn::group {
       : rows(r.begin(), r.end()),
         stride((r.size() + kPad - 1) / kPad * kPad),
         words(stride * measures.size()) {
+    const std::size_t n = rows.size();
     for (std::size_t j = 0; j < measures.size(); ++j) {
       const measure_column& m = measures[j];
       const column_plan& p = plan[j];
       std::uint32_t* out = words.p + j * stride;
-      for (std::size_t i = 0; i < rows.size(); ++i) {
-        const unsigned row = rows[i];
-        switch (p.desc.kind) {
-          case col_kind::continuous:
-            out[i] = detail::as_word(m.values[row]);
-            break;
-          case col_kind::nominal:
-          case col_kind::generic:
-            out[i] = static_cast<std::uint32_t>(m.codes[row]);
-            break;
-          case col_kind::table: {
-            const auto code = static_cast<std::uint32_t>(m.codes[row]);
-            out[i] = static_cast<std::uint32_t>(
-                std::lower_bound(p.values.begin(), p.values.end(), code) - p.values.begin());
-            break;
+      switch (p.desc.kind) {
+        case col_kind::continuous:
+          for (std::size_t i = 0; i < n; ++i) out[i] = detail::as_word(m.values[rows[i]]);
+          break;
+        case col_kind::nominal:
+        case col_kind::generic:
+          for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<std::uint32_t>(m.codes[rows[i]]);
+          break;
+        case col_kind::table: {
+          // Every code of the groups is among the few table values. Codes of
+          // a real scale are small, so a direct index replaces the search.
+          const auto index = [&p](std::uint32_t code) {
+            return static_cast<std::uint32_t>(std::lower_bound(p.values.begin(), p.values.end(), code) -
+                                              p.values.begin());
+          };
+          if (p.values.back() < (1u << 16)) {
+            std::vector<std::uint32_t> position(std::size_t{p.values.back()} + 1, 0);
+            for (std::uint32_t v : p.values) position[v] = index(v);
+            for (std::size_t i = 0; i < n; ++i) out[i] = position[static_cast<std::uint32_t>(m.codes[rows[i]])];
+          } else {
+            for (std::size_t i = 0; i < n; ++i) out[i] = index(static_cast<std::uint32_t>(m.codes[rows[i]]));
           }
+          break;
         }
       }
     }
@@ -501,53 +505,104 @@ void fastknn::search(unsigned query_row, unsigned k, float max_distance, knn_res
 
 void fastknn::search_many(std::span<const unsigned> queries, unsigned k, float max_distance,
                           knn_result* unprotected, knn_result* protected_, unsigned threads) const {
+  search_ordered(queries, k, max_distance, unprotected, protected_, threads, [](std::size_t) {});
+}
+
+void fastknn::search_ordered(std::span<const unsigned> queries, unsigned k, float max_distance,
+                             knn_result* unprotected, knn_result* protected_, unsigned threads,
+                             const std::function<void(std::size_t)>& ready) const {
   if (k == 0) throw orv::util::error("neighbour search: k must be at least 1");
   if (std::isnan(max_distance)) max_distance = std::numeric_limits<float>::infinity();
-  if (queries.empty()) return;
-  const kernel_fn kernel = kernel_for(current_kernel_level());
-  const std::size_t chunks = (queries.size() + kChunk - 1) / kChunk;
-  std::atomic<std::size_t> next{0};
-
-  auto work = [&] {
-    worker w(*this);
-    for (;;) {
-      const std::size_t c = next.fetch_add(1, std::memory_order_relaxed);
-      if (c >= chunks) return;
-      const std::size_t first = c * kChunk;
-      const auto part = queries.subspan(first, std::min<std::size_t>(kChunk, queries.size() - first));
-      w.run(part, k, max_distance, kernel, unprotected + first, protected_ + first);
-    }
-  };
-
-  const std::size_t n = std::clamp<std::size_t>(threads, 1, chunks);
-  if (n == 1) {
-    work();
+  if (queries.empty()) {
+    ready(0);
     return;
   }
-  // Each query's result depends on nothing but the query, so the split over
-  // threads cannot change any result. The first failure is rethrown here.
-  std::vector<std::exception_ptr> failed(n);
-  auto guarded = [&](std::size_t i) {
+  const kernel_fn kernel = kernel_for(current_kernel_level());
+  const std::size_t chunks = (queries.size() + kChunk - 1) / kChunk;
+
+  // Chunks of kChunk queries are taken in order from `next` by every thread.
+  // done[c] becomes 1 when chunk c's results are written, 2 when its search
+  // failed. Each query's result depends on nothing but the query, so the split
+  // cannot change any result, and failures surface in chunk order.
+  std::atomic<std::size_t> next{0};
+  const auto done = std::make_unique<std::atomic<std::uint8_t>[]>(chunks);
+  std::atomic<bool> stop{false};
+  std::exception_ptr failed;  // the helpers' first failure
+  std::mutex failed_lock;
+
+  auto search_chunk = [&](worker& w, std::size_t c) {
+    const std::size_t first = c * kChunk;
+    const auto part = queries.subspan(first, std::min<std::size_t>(kChunk, queries.size() - first));
+    w.run(part, k, max_distance, kernel, unprotected + first, protected_ + first);
+  };
+  auto helper = [&] {
+    std::size_t c = chunks;
     try {
-      work();
+      worker w(*this);
+      while (!stop.load(std::memory_order_relaxed)) {
+        c = next.fetch_add(1, std::memory_order_relaxed);
+        if (c >= chunks) return;
+        search_chunk(w, c);
+        done[c].store(1, std::memory_order_release);
+        done[c].notify_one();
+      }
     } catch (...) {
-      failed[i] = std::current_exception();
-      next.store(chunks, std::memory_order_relaxed);
+      {
+        std::lock_guard<std::mutex> hold(failed_lock);
+        if (!failed) failed = std::current_exception();
+      }
+      stop.store(true, std::memory_order_relaxed);
+      if (c < chunks) {
+        done[c].store(2, std::memory_order_release);
+        done[c].notify_one();
+      }
     }
   };
+
   std::vector<std::thread> pool;
-  pool.reserve(n - 1);
-  for (std::size_t i = 1; i < n; ++i) {
+  // Stops and joins the helpers however this function is left.
+  struct joiner {
+    std::atomic<bool>& stop;
+    std::vector<std::thread>& pool;
+    ~joiner() {
+      stop.store(true, std::memory_order_relaxed);
+      for (auto& t : pool) t.join();
+    }
+  } join_all{stop, pool};
+  const std::size_t helpers = std::clamp<std::size_t>(threads, 1, chunks) - 1;
+  pool.reserve(helpers);
+  for (std::size_t i = 0; i < helpers; ++i) {
     try {
-      pool.emplace_back(guarded, i);
+      pool.emplace_back(helper);
     } catch (const std::system_error&) {
       break;  // fewer threads, same results
     }
   }
-  guarded(0);
-  for (auto& t : pool) t.join();
-  for (auto& e : failed)
-    if (e) std::rethrow_exception(e);
+
+  // This thread hands over finished chunks first, so rows go out as early as
+  // possible, and searches when nothing is waiting.
+  worker w(*this);
+  std::size_t handed = 0;
+  while (handed < chunks) {
+    std::uint8_t state = done[handed].load(std::memory_order_acquire);
+    if (state == 0) {
+      const std::size_t c = next.fetch_add(1, std::memory_order_relaxed);
+      if (c < chunks) {
+        search_chunk(w, c);
+        done[c].store(1, std::memory_order_relaxed);
+        continue;
+      }
+      // Everything is taken: wait for the chunk a helper is finishing.
+      done[handed].wait(0, std::memory_order_acquire);
+      state = done[handed].load(std::memory_order_acquire);
+    }
+    if (state == 2) {
+      std::lock_guard<std::mutex> hold(failed_lock);
+      std::rethrow_exception(failed);
+    }
+    ++handed;
+    ready(std::min(handed * kChunk, queries.size()));
+  }
 }
 
 }  // namespace kel

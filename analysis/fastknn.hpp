@@ -21,6 +21,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <vector>
@@ -90,6 +91,16 @@ class fastknn : orv::util::nocopy {
   // the number of threads (0 or 1: the caller's thread only).
   void search_many(std::span<const unsigned> queries, unsigned k, float max_distance,
                    knn_result* unprotected, knn_result* protected_, unsigned threads) const;
+
+  // search_many() that hands the results over in order while the search goes
+  // on: `ready(n)` is called on the caller's thread, with n increasing, once
+  // the results of queries [0, n) are all complete; the last call has n =
+  // queries.size(). The caller's thread searches too whenever no results are
+  // waiting, so `threads` counts it. An exception from `ready` or from a
+  // search stops the other threads and is rethrown here.
+  void search_ordered(std::span<const unsigned> queries, unsigned k, float max_distance,
+                      knn_result* unprotected, knn_result* protected_, unsigned threads,
+                      const std::function<void(std::size_t)>& ready) const;
 
   // The distance from query_row to every row of one group, in the group's row
   // order, as the kernels compute it (query_row itself included).

@@ -453,13 +453,15 @@ TEST(fastknn_search, ordinal_scales) {
     auto& col = t.codes.emplace_back(t.rows);
     auto& col2 = t.codes.emplace_back(t.rows);
     std::uniform_int_distribution<std::uint32_t> code(0, m + 1);  // m + 1 = missing
+    // Sparse, large codes; some beyond any direct index.
+    const std::uint32_t base = m % 2 ? 100000 : 1000;
     for (unsigned r = 0; r < t.rows; ++r) {
       col[r] = static_cast<std::int32_t>(code(rng));
-      col2[r] = static_cast<std::int32_t>(code(rng) + 1000);  // sparse, large codes
+      col2[r] = static_cast<std::int32_t>(code(rng) + base);
     }
     t.measures.push_back({measure_kind::ordinal, nullptr, col.data(), static_cast<std::int32_t>(m + 1), m});
-    t.measures.push_back({measure_kind::ordinal, nullptr, col2.data(), static_cast<std::int32_t>(m + 1001),
-                          m + 1000});
+    t.measures.push_back({measure_kind::ordinal, nullptr, col2.data(), static_cast<std::int32_t>(m + base + 1),
+                          m + base});
     t.class_codes.resize(t.rows);
     for (auto& c : t.class_codes) c = static_cast<std::int32_t>(rng() % 2);
     t.cls = class_column{true, t.class_codes.data(), nullptr};
@@ -484,6 +486,54 @@ TEST(fastknn_search, query_left_out_of_its_own_neighbourhood) {
   f.search(3, 5, FLT_MAX, u, p);
   EXPECT_EQ(p, (knn_result{2, 2}));
   EXPECT_EQ(u, (knn_result{2, 1}));
+}
+
+// Results handed over in order while the search goes on: every call covers
+// more queries, those results are final when handed over, the last call
+// covers all, and a failing receiver stops the search.
+TEST(fastknn_search, ordered_hand_over) {
+  std::mt19937 rng(23);
+  shape s;
+  s.rows = 700;
+  s.continuous = 2;
+  s.nominal = 2;
+  const table t = make_table(s, rng);
+  const fastknn f(t.measures, t.cls, t.protected_rows, t.unprotected_rows);
+  const std::vector<unsigned> queries = all_rows(t);
+  std::vector<knn_result> want_u(queries.size()), want_p(queries.size());
+  f.search_many(queries, 3, FLT_MAX, want_u.data(), want_p.data(), 1);
+  for (unsigned threads : {1u, 2u, 3u, 8u}) {
+    std::vector<knn_result> got_u(queries.size()), got_p(queries.size());
+    std::size_t seen = 0;
+    unsigned calls = 0;
+    f.search_ordered(queries, 3, FLT_MAX, got_u.data(), got_p.data(), threads, [&](std::size_t n) {
+      ++calls;
+      ASSERT_GT(n, seen) << "threads " << threads;
+      ASSERT_LE(n, queries.size());
+      for (; seen < n; ++seen) {
+        ASSERT_EQ(got_u[seen], want_u[seen]) << "threads " << threads << " query " << seen;
+        ASSERT_EQ(got_p[seen], want_p[seen]) << "threads " << threads << " query " << seen;
+      }
+    });
+    EXPECT_EQ(seen, queries.size());
+    EXPECT_GT(calls, 1u);
+
+    unsigned after = 0;
+    EXPECT_THROW(f.search_ordered(queries, 3, FLT_MAX, got_u.data(), got_p.data(), threads,
+                                  [&](std::size_t n) {
+                                    if (after > 0) ++after;
+                                    if (n >= 100 && after == 0) {
+                                      after = 1;
+                                      throw orv::util::error("receiver failed");
+                                    }
+                                  }),
+                 orv::util::error);
+    EXPECT_EQ(after, 1u) << "no hand-over after a failure";
+  }
+  // No queries: one call, with nothing.
+  std::vector<std::size_t> calls;
+  f.search_ordered({}, 3, FLT_MAX, nullptr, nullptr, 2, [&](std::size_t n) { calls.push_back(n); });
+  EXPECT_EQ(calls, std::vector<std::size_t>{0});
 }
 
 TEST(fastknn_search, caller_mistakes_are_errors) {
