@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# How the whole analysis scales from one thread to more: runs the program
+# with -j 1 and with -j N in alternation, RUNS times each, checks that every
+# output is identical, and prints the median and best wall times and the
+# ratio of the medians. Alternating and taking medians keeps a busy or noisy
+# machine from favouring either side.
+#
+# Usage: bench/threads.sh [N (default 2)] [RUNS (default 21)] [extra kelcmd options...]
+# Uses ../shared/data/adult (48,842 rows, 16,192 women) when present,
+# otherwise a generated hiring table of the same size.
+set -euo pipefail
+threads=${1:-2}
+runs=${2:-21}
+shift $(( $# < 2 ? $# : 2 ))
+root=$(cd "$(dirname "$0")/.." && pwd)
+cmake --preset release >/dev/null
+cmake --build --preset release --target kelcmd >/dev/null
+kelcmd=$root/build/release/app/kelcmd
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+adult=$root/../shared/data/adult
+if [ -f "$adult/adult.csv" ]; then
+  meta=$adult/adult.meta data=$adult/adult.csv select=$adult/adult-sex.sel
+  echo "table: census (adult), 48,842 rows"
+else
+  python3 "$root/examples/make_hiring.py" "$work" 48842
+  meta=$work/hiring.meta data=$work/hiring.csv select=$work/hiring-women.sel
+  echo "table: generated hiring table, 48,842 rows"
+fi
+
+run() {  # prints the wall microseconds of one run with -j $1
+  local start end
+  start=$(date +%s%N)
+  "$kelcmd" "$meta" "$data" "$select" "$work/out$1.csv" -dst "$work/out$1.dst" -j "$1" "${@:2}" >/dev/null
+  end=$(date +%s%N)
+  echo $(( (end - start) / 1000 ))
+}
+
+for _ in $(seq "$runs"); do
+  echo "1 $(run 1 "$@")" >>"$work/times"
+  echo "$threads $(run "$threads" "$@")" >>"$work/times"
+  cmp -s "$work/out1.csv" "$work/out$threads.csv" && cmp -s "$work/out1.dst" "$work/out$threads.dst" ||
+    { echo "outputs differ between -j 1 and -j $threads" >&2; exit 1; }
+done
+
+stats() {  # median and best of one thread count, in ms
+  awk -v j="$1" '$1 == j { print $2 }' "$work/times" | sort -n |
+    awk '{ v[NR] = $1 } END { printf "%.1f %.1f", v[int((NR + 1) / 2)] / 1000, v[1] / 1000 }'
+}
+read -r m1 b1 <<<"$(stats 1)"
+read -r mn bn <<<"$(stats "$threads")"
+printf 'outputs identical over %s runs each\n' "$runs"
+printf -- '-j 1   median %7.1f ms  best %7.1f ms\n' "$m1" "$b1"
+printf -- '-j %-3s median %7.1f ms  best %7.1f ms\n' "$threads" "$mn" "$bn"
+awk -v a="$m1" -v b="$mn" -v n="$threads" 'BEGIN { printf "%s threads: %.2fx faster than 1 (medians)\n", n, a / b }'
