@@ -150,6 +150,14 @@ void attcontinuous::normalize() {
   }
 }
 
+std::unique_ptr<attribute> attcontinuous::emptyCopy() const { return std::make_unique<attcontinuous>(name); }
+
+void attcontinuous::appendRows(attribute& part) {
+  auto& from = dynamic_cast<attcontinuous&>(part);
+  values.insert(values.end(), from.values.begin(), from.values.end());
+  from.values = {};
+}
+
 int attcontinuous::evalCond(unsigned row, int op, condvalue value) const {
   const float a = values[row];
   const float b = value.number();

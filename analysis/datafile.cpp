@@ -1,11 +1,21 @@
 // The data file: one row per line, one field per attribute, split at the
-// separator of the run; only spaces around a field are dropped.
+// separator of the run; only spaces around a field are dropped. A large
+// plain file is read in parts on several threads, with the same result.
+#include <algorithm>
 #include <cstring>
+#include <exception>
 #include <limits>
+#include <optional>
 #include <ostream>
 #include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "analysis/dataset.hpp"
+#include "io/iofile.hpp"
+#include "io/iorange.hpp"
+#include "io/open_input.hpp"
 #include "io/stream.hpp"
 #include "util/error.hpp"
 
@@ -19,10 +29,12 @@ std::string_view trim_spaces(std::string_view v) {
   return v.substr(first, v.find_last_not_of(' ') - first + 1);
 }
 
-}  // namespace
+using columns = std::vector<std::unique_ptr<attribute>>;
 
-unsigned dataset::readData(orv::inpout::stream& in) {
-  const std::size_t count = atts->size();
+// Every line of the stream as one row of the columns; the count of lines.
+// Both readers go through here, so a row means the same to both.
+unsigned readRows(orv::inpout::stream& in, columns& atts) {
+  const std::size_t count = atts.size();
   unsigned line = 0;
   while (in.read_line()) {
     if (line == std::numeric_limits<unsigned>::max())
@@ -34,7 +46,7 @@ unsigned dataset::readData(orv::inpout::stream& in) {
         std::memchr(in.line(), '\0', static_cast<std::size_t>(in.line_length())) != nullptr)
       throw orv::util::error("bad row: " + std::to_string(line));
     const char separator = in.tokens.separator();
-    for (auto& att : *atts) {
+    for (auto& att : atts) {
       const char* token = in.tokens.next_token(separator);
       const std::string_view field = trim_spaces({token, in.tokens.token_length()});
       if (att->getType() != 3) {
@@ -50,8 +62,113 @@ unsigned dataset::readData(orv::inpout::stream& in) {
       }
     }
   }
-  for (auto& att : *atts) att->normalize();
   return line;
+}
+
+// One part of the file read into fresh columns.
+struct part {
+  columns atts;
+  unsigned rows = 0;
+  std::exception_ptr failure;
+};
+
+// The stream buffer of a part; larger than a whole-file stream's, since a
+// part has no other use for its memory.
+constexpr int partCapacity = 1 << 16;
+
+// Reads the file in parts, one thread each, and appends the rows to atts in
+// file order. Nothing when a part met an error of the data or of the file,
+// and atts are then untouched; any other failure (out of memory) is thrown.
+std::optional<unsigned> readParts(const orv::inpout::iofile& file, std::int64_t size, char separator,
+                                  unsigned parts, columns& atts) {
+  std::vector<std::int64_t> bounds;
+  try {
+    bounds = orv::inpout::line_bounds(file, size, parts);
+  } catch (const orv::util::error&) {
+    return std::nullopt;
+  }
+  std::vector<part> done(parts);
+  for (part& p : done) {
+    p.atts.reserve(atts.size());
+    for (const auto& att : atts) p.atts.push_back(att->emptyCopy());
+  }
+  const auto work = [&](unsigned i) noexcept {
+    try {
+      orv::inpout::iorange range(file, bounds[i], bounds[i + 1]);
+      orv::inpout::stream in(&range, false, separator, partCapacity);
+      done[i].rows = readRows(in, done[i].atts);
+    } catch (...) {
+      done[i].failure = std::current_exception();
+    }
+  };
+  {
+    std::vector<std::jthread> workers;
+    workers.reserve(parts - 1);
+    try {
+      for (unsigned i = 1; i < parts; ++i) workers.emplace_back(work, i);
+    } catch (const std::system_error&) {
+      // No more threads to be had: the started ones finish, the one-pass
+      // reader does the work.
+      return std::nullopt;
+    }
+    work(0);
+  }
+
+  std::exception_ptr other;
+  std::uint64_t total = 0;
+  for (const part& p : done) {
+    total += p.rows;
+    if (!p.failure) continue;
+    try {
+      std::rethrow_exception(p.failure);
+    } catch (const orv::util::error&) {
+      return std::nullopt;
+    } catch (...) {
+      if (!other) other = p.failure;
+    }
+  }
+  if (other) std::rethrow_exception(other);
+  // The one-pass reader says where the limit was passed.
+  if (total > std::numeric_limits<unsigned>::max()) return std::nullopt;
+
+  for (std::size_t a = 0; a < atts.size(); ++a) {
+    attribute& att = *atts[a];
+    const std::uint64_t rows = att.size() + total;
+    if (rows <= std::numeric_limits<unsigned>::max()) att.reserve(static_cast<unsigned>(rows));
+    for (part& p : done) {
+      att.appendRows(*p.atts[a]);
+      p.atts[a].reset();
+    }
+  }
+  return static_cast<unsigned>(total);
+}
+
+}  // namespace
+
+unsigned dataset::readData(orv::inpout::stream& in) {
+  const unsigned rows = readRows(in, *atts);
+  for (auto& att : *atts) att->normalize();
+  return rows;
+}
+
+unsigned dataset::readData(const std::string& name, char separator, unsigned threads, std::uint64_t minPartBytes) {
+  const auto in = orv::inpout::open_input(name, separator);
+  // Only a plain file can be read at several places at once; a compressed
+  // file, a pipe or a terminal is read in one pass.
+  const auto* file = dynamic_cast<const orv::inpout::iofile*>(in->connection());
+  if (threads > 1 && file != nullptr && file->is_file()) {
+    const auto size = static_cast<std::uint64_t>(in->connection()->size());
+    const std::uint64_t parts = std::min<std::uint64_t>(threads, size / std::max<std::uint64_t>(minPartBytes, 1));
+    if (parts > 1) {
+      if (const auto rows = readParts(*file, static_cast<std::int64_t>(size), separator, static_cast<unsigned>(parts), *atts)) {
+        for (auto& att : *atts) att->normalize();
+        return *rows;
+      }
+    }
+  }
+  // Also after a failed part: the one-pass reader meets the first error in
+  // file order and tells it with its row number.
+  return readData(*in);
 }
 
 void dataset::splitGroups(std::ostream& console) {
