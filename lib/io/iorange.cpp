@@ -48,15 +48,20 @@ std::string iorange::error_text() const {
 
 namespace {
 
+constexpr int scan_chunk = 65536;
+
+[[noreturn]] void scan_failed() {
+  throw orv::util::error("iorange: read error: " + detail::errno_text(errno));
+}
+
 // The offset just after the first line feed at or after from; size when
 // the file has none there.
 std::int64_t next_line_start(const iofile& file, std::int64_t from, std::int64_t size) {
-  constexpr int chunk = 65536;
-  auto buf = std::make_unique<char[]>(chunk);
+  auto buf = std::make_unique<char[]>(scan_chunk);
   while (from < size) {
-    const int want = size - from < chunk ? static_cast<int>(size - from) : chunk;
+    const int want = size - from < scan_chunk ? static_cast<int>(size - from) : scan_chunk;
     const int got = file.pread(buf.get(), want, from);
-    if (got < 0) throw orv::util::error("iorange: read error: " + detail::errno_text(errno));
+    if (got < 0) scan_failed();
     if (got == 0) break;  // the file is shorter than it was
     if (const void* lf = std::memchr(buf.get(), '\n', static_cast<std::size_t>(got)))
       return from + (static_cast<const char*>(lf) - buf.get()) + 1;
@@ -82,6 +87,27 @@ std::vector<std::int64_t> line_bounds(const iofile& file, std::int64_t size, uns
     bounds[i] = previous >= target ? previous : next_line_start(file, target - 1, size);
   }
   return bounds;
+}
+
+std::int64_t count_lines(const iofile& file, std::int64_t begin, std::int64_t end) {
+  auto buf = std::make_unique<char[]>(scan_chunk);
+  std::int64_t lines = 0;
+  char last = '\n';
+  for (std::int64_t at = begin; at < end;) {
+    const int want = end - at < scan_chunk ? static_cast<int>(end - at) : scan_chunk;
+    const int got = file.pread(buf.get(), want, at);
+    if (got < 0) scan_failed();
+    if (got == 0) break;
+    const char* p = buf.get();
+    const char* const stop = p + got;
+    while ((p = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(stop - p)))) != nullptr) {
+      ++lines;
+      ++p;
+    }
+    last = buf[static_cast<std::size_t>(got - 1)];
+    at += got;
+  }
+  return lines + (last != '\n');
 }
 
 }  // namespace orv::inpout
