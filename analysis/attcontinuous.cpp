@@ -154,6 +154,11 @@ std::unique_ptr<attribute> attcontinuous::emptyCopy() const { return std::make_u
 
 void attcontinuous::appendRows(attribute& part) {
   auto& from = dynamic_cast<attcontinuous&>(part);
+  // The first part's column, reserved for all the rows, becomes this one.
+  if (values.empty()) {
+    values = std::move(from.values);
+    return;
+  }
   values.insert(values.end(), from.values.begin(), from.values.end());
   from.values = {};
 }

@@ -48,8 +48,7 @@ void attnominal::appendRows(attribute& part) {
     dict = std::move(from.dict);
     lookup = std::move(from.lookup);
     missingCode = from.missingCode;
-    codes.insert(codes.end(), from.codes.begin(), from.codes.end());
-    from.codes = {};
+    codes = std::move(from.codes);
     return;
   }
   std::vector<std::int32_t> map(from.dict.size());
@@ -116,6 +115,10 @@ std::unique_ptr<attribute> attordinal::emptyCopy() const {
 void attordinal::appendRows(attribute& part) {
   auto& from = dynamic_cast<attordinal&>(part);
   assert(from.dict.size() == dict.size());
+  if (codes.empty()) {
+    codes = std::move(from.codes);
+    return;
+  }
   codes.insert(codes.end(), from.codes.begin(), from.codes.end());
   from.codes = {};
 }

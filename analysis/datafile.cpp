@@ -2,9 +2,11 @@
 // separator of the run; only spaces around a field are dropped. A large
 // plain file is read in parts on several threads, with the same result.
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <exception>
 #include <limits>
+#include <new>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -76,23 +78,66 @@ struct part {
 // part has no other use for its memory.
 constexpr int partCapacity = 1 << 16;
 
+// Runs work(0) here and work(1..count-1) on threads of their own, and
+// waits for all of them; false when a thread could not be started (the
+// started ones have finished). REQUIRES: work does not throw.
+template <class F>
+bool onThreads(unsigned count, const F& work) {
+  std::vector<std::jthread> threads;
+  try {
+    threads.reserve(count);
+    for (unsigned i = 1; i < count; ++i) threads.emplace_back(work, i);
+  } catch (const std::system_error&) {
+    return false;
+  }
+  work(0);
+  return true;
+}
+
 // Reads the file in parts, one thread each, and appends the rows to atts in
 // file order. Nothing when a part met an error of the data or of the file,
 // and atts are then untouched; any other failure (out of memory) is thrown.
-std::optional<unsigned> readParts(const orv::inpout::iofile& file, std::int64_t size, char separator,
-                                  unsigned parts, columns& atts) {
+std::optional<unsigned> readParts(orv::inpout::iofile& file, char separator, unsigned parts, columns& atts) {
   std::vector<std::int64_t> bounds;
   try {
-    bounds = orv::inpout::line_bounds(file, size, parts);
+    bounds = orv::inpout::line_bounds(file, file.size(), parts);
   } catch (const orv::util::error&) {
     return std::nullopt;
   }
+  // Counted lines let every part reserve its columns once, and the first
+  // one room for all the rows, so that it becomes the merged column without
+  // a copy: growing and copying columns costs page faults, which are dear
+  // and, on several threads, contended.
+  std::vector<std::int64_t> lines(parts);
+  std::vector<std::exception_ptr> failures(parts);
+  const auto count = [&](unsigned i) noexcept {
+    try {
+      lines[i] = orv::inpout::count_lines(file, bounds[i], bounds[i + 1]);
+    } catch (...) {
+      failures[i] = std::current_exception();
+    }
+  };
+  if (!onThreads(parts, count)) return std::nullopt;
+  for (const auto& failure : failures)
+    if (failure) return std::nullopt;
+  std::int64_t expected = 0;
+  for (const std::int64_t n : lines) expected += n;
+
   std::vector<part> done(parts);
-  for (part& p : done) {
+  for (unsigned i = 0; i < parts; ++i) {
+    part& p = done[i];
+    const std::int64_t room = std::min<std::int64_t>(i == 0 ? expected : lines[i], std::numeric_limits<unsigned>::max());
     p.atts.reserve(atts.size());
-    for (const auto& att : atts) p.atts.push_back(att->emptyCopy());
+    for (const auto& att : atts) {
+      p.atts.push_back(att->emptyCopy());
+      // Only a head start: a room too large to be had is grown into.
+      try {
+        p.atts.back()->reserve(static_cast<unsigned>(room));
+      } catch (const std::bad_alloc&) {
+      }
+    }
   }
-  const auto work = [&](unsigned i) noexcept {
+  const auto read = [&](unsigned i) noexcept {
     try {
       orv::inpout::iorange range(file, bounds[i], bounds[i + 1]);
       orv::inpout::stream in(&range, false, separator, partCapacity);
@@ -101,18 +146,8 @@ std::optional<unsigned> readParts(const orv::inpout::iofile& file, std::int64_t 
       done[i].failure = std::current_exception();
     }
   };
-  {
-    std::vector<std::jthread> workers;
-    workers.reserve(parts - 1);
-    try {
-      for (unsigned i = 1; i < parts; ++i) workers.emplace_back(work, i);
-    } catch (const std::system_error&) {
-      // No more threads to be had: the started ones finish, the one-pass
-      // reader does the work.
-      return std::nullopt;
-    }
-    work(0);
-  }
+  // Without threads to be had, the one-pass reader does the work.
+  if (!onThreads(parts, read)) return std::nullopt;
 
   std::exception_ptr other;
   std::uint64_t total = 0;
@@ -131,15 +166,26 @@ std::optional<unsigned> readParts(const orv::inpout::iofile& file, std::int64_t 
   // The one-pass reader says where the limit was passed.
   if (total > std::numeric_limits<unsigned>::max()) return std::nullopt;
 
-  for (std::size_t a = 0; a < atts.size(); ++a) {
-    attribute& att = *atts[a];
-    const std::uint64_t rows = att.size() + total;
-    if (rows <= std::numeric_limits<unsigned>::max()) att.reserve(static_cast<unsigned>(rows));
-    for (part& p : done) {
-      att.appendRows(*p.atts[a]);
-      p.atts[a].reset();
+  // The columns are independent of each other: they are merged on the
+  // threads too, each by one thread, the parts in file order.
+  std::atomic<std::size_t> next{0};
+  const auto merge = [&](unsigned t) noexcept {
+    try {
+      for (std::size_t a; (a = next.fetch_add(1)) < atts.size();) {
+        attribute& att = *atts[a];
+        for (part& p : done) {
+          att.appendRows(*p.atts[a]);
+          p.atts[a].reset();
+        }
+      }
+    } catch (...) {
+      failures[t] = std::current_exception();
     }
-  }
+  };
+  // Threads that do not start leave their columns to the others.
+  onThreads(static_cast<unsigned>(std::clamp<std::size_t>(atts.size(), 1, parts)), merge);
+  for (const auto& failure : failures)
+    if (failure) std::rethrow_exception(failure);
   return static_cast<unsigned>(total);
 }
 
@@ -151,20 +197,23 @@ unsigned dataset::readData(orv::inpout::stream& in) {
   return rows;
 }
 
+std::optional<unsigned> dataset::readDataParts(orv::inpout::iofile& file, char separator, unsigned parts) {
+  const auto rows = readParts(file, separator, std::max(parts, 1u), *atts);
+  if (rows)
+    for (auto& att : *atts) att->normalize();
+  return rows;
+}
+
 unsigned dataset::readData(const std::string& name, char separator, unsigned threads, std::uint64_t minPartBytes) {
   const auto in = orv::inpout::open_input(name, separator);
   // Only a plain file can be read at several places at once; a compressed
   // file, a pipe or a terminal is read in one pass.
-  const auto* file = dynamic_cast<const orv::inpout::iofile*>(in->connection());
+  auto* file = dynamic_cast<orv::inpout::iofile*>(in->connection());
   if (threads > 1 && file != nullptr && file->is_file()) {
-    const auto size = static_cast<std::uint64_t>(in->connection()->size());
+    const auto size = static_cast<std::uint64_t>(file->size());
     const std::uint64_t parts = std::min<std::uint64_t>(threads, size / std::max<std::uint64_t>(minPartBytes, 1));
-    if (parts > 1) {
-      if (const auto rows = readParts(*file, static_cast<std::int64_t>(size), separator, static_cast<unsigned>(parts), *atts)) {
-        for (auto& att : *atts) att->normalize();
-        return *rows;
-      }
-    }
+    if (parts > 1)
+      if (const auto rows = readDataParts(*file, separator, static_cast<unsigned>(parts))) return *rows;
   }
   // Also after a failed part: the one-pass reader meets the first error in
   // file order and tells it with its row number.
