@@ -150,6 +150,19 @@ void attcontinuous::normalize() {
   }
 }
 
+std::unique_ptr<attribute> attcontinuous::emptyCopy() const { return std::make_unique<attcontinuous>(name); }
+
+void attcontinuous::appendRows(attribute& part) {
+  auto& from = dynamic_cast<attcontinuous&>(part);
+  // The first part's column, reserved for all the rows, becomes this one.
+  if (values.empty()) {
+    values = std::move(from.values);
+    return;
+  }
+  values.insert(values.end(), from.values.begin(), from.values.end());
+  from.values = {};
+}
+
 int attcontinuous::evalCond(unsigned row, int op, condvalue value) const {
   const float a = values[row];
   const float b = value.number();

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cassert>
 
 #include "analysis/attribute.hpp"
 #include "util/error.hpp"
@@ -37,6 +38,36 @@ std::int32_t attnominal::decodeNominal(std::string_view text) const {
   throw orv::util::error("cannot decode" + std::string(text));
 }
 
+std::unique_ptr<attribute> attnominal::emptyCopy() const { return std::make_unique<attnominal>(name); }
+
+void attnominal::appendRows(attribute& part) {
+  auto& from = dynamic_cast<attnominal&>(part);
+  if (dict.empty()) {
+    // The part's dictionary and index are what a pass over its rows builds
+    // here: take them over rather than build them again.
+    dict = std::move(from.dict);
+    lookup = std::move(from.lookup);
+    missingCode = from.missingCode;
+    codes = std::move(from.codes);
+    return;
+  }
+  std::vector<std::int32_t> map(from.dict.size());
+  bool same = true;
+  for (std::size_t code = 0; code < from.dict.size(); ++code) {
+    map[code] = encode(from.dict[code]);
+    same = same && map[code] == static_cast<std::int32_t>(code);
+  }
+  // Columns with few values usually meet them in the same order in every
+  // part: then the codes need no rewriting.
+  if (same) {
+    codes.insert(codes.end(), from.codes.begin(), from.codes.end());
+  } else {
+    codes.reserve(codes.size() + from.codes.size());
+    for (const std::int32_t code : from.codes) codes.push_back(map[static_cast<std::size_t>(code)]);
+  }
+  from.codes = {};
+}
+
 bool attnominal::hasMissing() const {
   return std::find(codes.begin(), codes.end(), missingCode) != codes.end();
 }
@@ -70,6 +101,26 @@ void attordinal::addValue(std::string_view text) {
   const std::int32_t known = lookup.find(text, dict);
   if (known < 0) throw orv::util::error("unknown ordinal value " + std::string(text));
   codes.push_back(known);
+}
+
+std::unique_ptr<attribute> attordinal::emptyCopy() const {
+  auto copy = std::make_unique<attordinal>(name);
+  copy->dict = dict;
+  copy->lookup = lookup;
+  copy->missingCode = missingCode;
+  copy->maxCode = maxCode;
+  return copy;
+}
+
+void attordinal::appendRows(attribute& part) {
+  auto& from = dynamic_cast<attordinal&>(part);
+  assert(from.dict.size() == dict.size());
+  if (codes.empty()) {
+    codes = std::move(from.codes);
+    return;
+  }
+  codes.insert(codes.end(), from.codes.begin(), from.codes.end());
+  from.codes = {};
 }
 
 int attordinal::evalCond(unsigned row, int op, condvalue value) const {
@@ -109,6 +160,8 @@ std::string attordinal::toMetadata() const {
 }
 
 // ---- attignore
+
+std::unique_ptr<attribute> attignore::emptyCopy() const { return std::make_unique<attignore>(name); }
 
 bool attignore::hasMissing() const { throw orv::util::error("attribute type ignore"); }
 

@@ -15,7 +15,10 @@
 //
 // Lifecycle: the metadata reader creates the attribute and sets `name` (and
 // builds an ordinal scale with addDeclared / closeScale); the data reader
-// calls addValue once per row in row order, then normalize once.
+// calls addValue once per row in row order, then normalize once. A reader
+// on several threads fills an emptyCopy per part of the file instead and
+// then appends the parts in file order with appendRows, which leaves the
+// column exactly as adding every row here would have.
 // REQUIRES: decodeContinuous, evalCond, distance and getString of a
 // continuous column only after normalize; every row argument < size().
 // getString returns text owned by the attribute: for a continuous column it
@@ -27,6 +30,7 @@
 #include <cmath>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -98,6 +102,13 @@ class attribute : private orv::util::nocopy {
   // Number of dictionary entries ("?" included); 0 for continuous columns.
   virtual unsigned numValues() const;
   virtual void normalize();
+  // A column of the same kind and name, and for an ordinal the same scale,
+  // without rows.
+  virtual std::unique_ptr<attribute> emptyCopy() const = 0;
+  // Appends the rows of part, as if each of its values had been added here
+  // in order; part may be emptied. REQUIRES: part comes from emptyCopy of
+  // this column and has not been normalized.
+  virtual void appendRows(attribute& part) = 0;
   virtual int evalCond(unsigned row, int op, condvalue value) const = 0;
   virtual float distance(unsigned row1, unsigned row2) const = 0;
   // The column's line of the metadata file, without a line end.
@@ -129,6 +140,8 @@ class attcontinuous : public attribute {
   // Standardizes to (v - mean) / mad over the non-missing values. A column
   // without values gets mean 0, a column without spread mad 1.
   void normalize() override;
+  std::unique_ptr<attribute> emptyCopy() const override;
+  void appendRows(attribute& part) override;
   int evalCond(unsigned row, int op, condvalue value) const override;
   float distance(unsigned row1, unsigned row2) const override {
     const float a = values[row1];
@@ -171,6 +184,11 @@ class attnominal : public attribute {
   bool hasMissing() const override;
   unsigned size() const override { return static_cast<unsigned>(codes.size()); }
   unsigned numValues() const override { return static_cast<unsigned>(dict.size()); }
+  std::unique_ptr<attribute> emptyCopy() const override;
+  // The part's texts, in its own code order (its order of first occurrence),
+  // get the code they have here or the next new one, so that the codes are
+  // those of one pass over all the rows.
+  void appendRows(attribute& part) override;
   // "=" and "<>" only.
   int evalCond(unsigned row, int op, condvalue value) const override;
   // A missing value on either side counts as different.
@@ -204,6 +222,9 @@ class attordinal : public attnominal {
   int getType() const override { return 2; }
   // Undeclared texts are an error.
   void addValue(std::string_view text) override;
+  std::unique_ptr<attribute> emptyCopy() const override;
+  // The scale is the same, and so are the codes.
+  void appendRows(attribute& part) override;
   // Six operators on the codes as unsigned: "<" is earlier on the scale.
   int evalCond(unsigned row, int op, condvalue value) const override;
   // |a - b| / maxCode; one side missing: the distance to the farther end of
@@ -230,6 +251,7 @@ class attignore : public attnominal {
   explicit attignore(std::string name = {}) : attnominal(std::move(name)) {}
 
   int getType() const override { return 4; }
+  std::unique_ptr<attribute> emptyCopy() const override;
   bool hasMissing() const override;
   int evalCond(unsigned row, int op, condvalue value) const override;
   float distance(unsigned row1, unsigned row2) const override;

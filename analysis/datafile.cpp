@@ -1,11 +1,23 @@
 // The data file: one row per line, one field per attribute, split at the
-// separator of the run; only spaces around a field are dropped.
+// separator of the run; only spaces around a field are dropped. A large
+// plain file is read in parts on several threads, with the same result.
+#include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <exception>
 #include <limits>
+#include <new>
+#include <optional>
 #include <ostream>
 #include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "analysis/dataset.hpp"
+#include "io/iofile.hpp"
+#include "io/iorange.hpp"
+#include "io/open_input.hpp"
 #include "io/stream.hpp"
 #include "util/error.hpp"
 
@@ -19,10 +31,12 @@ std::string_view trim_spaces(std::string_view v) {
   return v.substr(first, v.find_last_not_of(' ') - first + 1);
 }
 
-}  // namespace
+using columns = std::vector<std::unique_ptr<attribute>>;
 
-unsigned dataset::readData(orv::inpout::stream& in) {
-  const std::size_t count = atts->size();
+// Every line of the stream as one row of the columns; the count of lines.
+// Both readers go through here, so a row means the same to both.
+unsigned readRows(orv::inpout::stream& in, columns& atts) {
+  const std::size_t count = atts.size();
   unsigned line = 0;
   while (in.read_line()) {
     if (line == std::numeric_limits<unsigned>::max())
@@ -34,7 +48,7 @@ unsigned dataset::readData(orv::inpout::stream& in) {
         std::memchr(in.line(), '\0', static_cast<std::size_t>(in.line_length())) != nullptr)
       throw orv::util::error("bad row: " + std::to_string(line));
     const char separator = in.tokens.separator();
-    for (auto& att : *atts) {
+    for (auto& att : atts) {
       const char* token = in.tokens.next_token(separator);
       const std::string_view field = trim_spaces({token, in.tokens.token_length()});
       if (att->getType() != 3) {
@@ -50,8 +64,160 @@ unsigned dataset::readData(orv::inpout::stream& in) {
       }
     }
   }
-  for (auto& att : *atts) att->normalize();
   return line;
+}
+
+// One part of the file read into fresh columns.
+struct part {
+  columns atts;
+  unsigned rows = 0;
+  std::exception_ptr failure;
+};
+
+// The stream buffer of a part; larger than a whole-file stream's, since a
+// part has no other use for its memory.
+constexpr int partCapacity = 1 << 16;
+
+// Runs work(0) here and work(1..count-1) on threads of their own, and
+// waits for all of them; false when a thread could not be started (the
+// started ones have finished). REQUIRES: work does not throw.
+template <class F>
+bool onThreads(unsigned count, const F& work) {
+  std::vector<std::jthread> threads;
+  try {
+    threads.reserve(count);
+    for (unsigned i = 1; i < count; ++i) threads.emplace_back(work, i);
+  } catch (const std::system_error&) {
+    return false;
+  }
+  work(0);
+  return true;
+}
+
+// Reads the file in parts, one thread each, and appends the rows to atts in
+// file order. Nothing when a part met an error of the data or of the file,
+// and atts are then untouched; any other failure (out of memory) is thrown.
+std::optional<unsigned> readParts(orv::inpout::iofile& file, char separator, unsigned parts, columns& atts) {
+  std::vector<std::int64_t> bounds;
+  try {
+    bounds = orv::inpout::line_bounds(file, file.size(), parts);
+  } catch (const orv::util::error&) {
+    return std::nullopt;
+  }
+  // Counted lines let every part reserve its columns once, and the first
+  // one room for all the rows, so that it becomes the merged column without
+  // a copy: growing and copying columns costs page faults, which are dear
+  // and, on several threads, contended.
+  std::vector<std::int64_t> lines(parts);
+  std::vector<std::exception_ptr> failures(parts);
+  const auto count = [&](unsigned i) noexcept {
+    try {
+      lines[i] = orv::inpout::count_lines(file, bounds[i], bounds[i + 1]);
+    } catch (...) {
+      failures[i] = std::current_exception();
+    }
+  };
+  if (!onThreads(parts, count)) return std::nullopt;
+  for (const auto& failure : failures)
+    if (failure) return std::nullopt;
+  std::int64_t expected = 0;
+  for (const std::int64_t n : lines) expected += n;
+
+  std::vector<part> done(parts);
+  for (unsigned i = 0; i < parts; ++i) {
+    part& p = done[i];
+    const std::int64_t room = std::min<std::int64_t>(i == 0 ? expected : lines[i], std::numeric_limits<unsigned>::max());
+    p.atts.reserve(atts.size());
+    for (const auto& att : atts) {
+      p.atts.push_back(att->emptyCopy());
+      // Only a head start: a room too large to be had is grown into.
+      try {
+        p.atts.back()->reserve(static_cast<unsigned>(room));
+      } catch (const std::bad_alloc&) {
+      }
+    }
+  }
+  const auto read = [&](unsigned i) noexcept {
+    try {
+      orv::inpout::iorange range(file, bounds[i], bounds[i + 1]);
+      orv::inpout::stream in(&range, false, separator, partCapacity);
+      done[i].rows = readRows(in, done[i].atts);
+    } catch (...) {
+      done[i].failure = std::current_exception();
+    }
+  };
+  // Without threads to be had, the one-pass reader does the work.
+  if (!onThreads(parts, read)) return std::nullopt;
+
+  std::exception_ptr other;
+  std::uint64_t total = 0;
+  for (const part& p : done) {
+    total += p.rows;
+    if (!p.failure) continue;
+    try {
+      std::rethrow_exception(p.failure);
+    } catch (const orv::util::error&) {
+      return std::nullopt;
+    } catch (...) {
+      if (!other) other = p.failure;
+    }
+  }
+  if (other) std::rethrow_exception(other);
+  // The one-pass reader says where the limit was passed.
+  if (total > std::numeric_limits<unsigned>::max()) return std::nullopt;
+
+  // The columns are independent of each other: they are merged on the
+  // threads too, each by one thread, the parts in file order.
+  std::atomic<std::size_t> next{0};
+  const auto merge = [&](unsigned t) noexcept {
+    try {
+      for (std::size_t a; (a = next.fetch_add(1)) < atts.size();) {
+        attribute& att = *atts[a];
+        for (part& p : done) {
+          att.appendRows(*p.atts[a]);
+          p.atts[a].reset();
+        }
+      }
+    } catch (...) {
+      failures[t] = std::current_exception();
+    }
+  };
+  // Threads that do not start leave their columns to the others.
+  onThreads(static_cast<unsigned>(std::clamp<std::size_t>(atts.size(), 1, parts)), merge);
+  for (const auto& failure : failures)
+    if (failure) std::rethrow_exception(failure);
+  return static_cast<unsigned>(total);
+}
+
+}  // namespace
+
+unsigned dataset::readData(orv::inpout::stream& in) {
+  const unsigned rows = readRows(in, *atts);
+  for (auto& att : *atts) att->normalize();
+  return rows;
+}
+
+std::optional<unsigned> dataset::readDataParts(orv::inpout::iofile& file, char separator, unsigned parts) {
+  const auto rows = readParts(file, separator, std::max(parts, 1u), *atts);
+  if (rows)
+    for (auto& att : *atts) att->normalize();
+  return rows;
+}
+
+unsigned dataset::readData(const std::string& name, char separator, unsigned threads, std::uint64_t minPartBytes) {
+  const auto in = orv::inpout::open_input(name, separator);
+  // Only a plain file can be read at several places at once; a compressed
+  // file, a pipe or a terminal is read in one pass.
+  auto* file = dynamic_cast<orv::inpout::iofile*>(in->connection());
+  if (threads > 1 && file != nullptr && file->is_file()) {
+    const auto size = static_cast<std::uint64_t>(file->size());
+    const std::uint64_t parts = std::min<std::uint64_t>(threads, size / std::max<std::uint64_t>(minPartBytes, 1));
+    if (parts > 1)
+      if (const auto rows = readDataParts(*file, separator, static_cast<unsigned>(parts))) return *rows;
+  }
+  // Also after a failed part: the one-pass reader meets the first error in
+  // file order and tells it with its row number.
+  return readData(*in);
 }
 
 void dataset::splitGroups(std::ostream& console) {

@@ -63,8 +63,7 @@ void run_stages(const settings& s, std::ostream& out, std::string& stage) {
   }
   {
     stage = "reading the data file " + s.data;
-    const auto in = orv::inpout::open_input(s.data, s.separator);
-    const unsigned count = data.readData(*in);
+    const unsigned count = data.readData(s.data, s.separator, engine_settings(s).threads);
     out << "no rows: " << count << std::endl;
   }
   {

@@ -177,6 +177,15 @@ int iofile::read(void* buf, int n) {
   return r;
 }
 
+int iofile::pread(void* buf, int n, std::int64_t offset) const {
+  if (n <= 0) return 0;
+  for (;;) {
+    const ssize_t r = ::pread(fd_, buf, static_cast<size_t>(n), static_cast<off_t>(offset));
+    if (r >= 0) return static_cast<int>(r);
+    if (errno != EINTR) return -1;
+  }
+}
+
 int iofile::write(const void* buf, int n) {
   if (n <= 0) return 0;
   const int w = detail::write_fd(fd_, buf, n);

@@ -43,6 +43,10 @@ class iofile : public ioconn {
   int mode() const override { return mode_; }
   int write(const void* buf, int n) override;
   int read(void* buf, int n) override;
+  // Up to n bytes at offset, the position left where it is: several threads
+  // may read one open file this way at once. Like read(), -1 on failure, but
+  // errno tells why (the connection's error state is not touched).
+  int pread(void* buf, int n, std::int64_t offset) const;
   bool is_file() const override { return fd_ >= 0 && !pipe_ && regular_; }
   std::int64_t lseek(std::int64_t offset, int whence) override;
   // Throws "iofile::size(): cannot access file size." when the connection has
