@@ -4,25 +4,9 @@
 # both write identical files and prints both times and their ratio.
 #
 # Usage: bench/e2e.sh [extra kelcmd options...]   (e.g. -j 1, -all, -pre)
-# Uses ../shared/data/adult (48,842 rows, 16,192 women) when present,
-# otherwise a generated hiring table of the same size.
+# The table: see bench/census_table.sh.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-cmake --preset release >/dev/null
-cmake --build --preset release --target kelcmd >/dev/null
-kelcmd=$root/build/release/app/kelcmd
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-
-adult=$root/../shared/data/adult
-if [ -f "$adult/adult.csv" ]; then
-  meta=$adult/adult.meta data=$adult/adult.csv select=$adult/adult-sex.sel
-  echo "table: census (adult), 48,842 rows"
-else
-  python3 "$root/examples/make_hiring.py" "$work" 48842
-  meta=$work/hiring.meta data=$work/hiring.csv select=$work/hiring-women.sel
-  echo "table: generated hiring table, 48,842 rows"
-fi
+source "$(dirname "$0")/census_table.sh"
 
 seconds() {  # wall seconds of one run
   local start end

@@ -6,28 +6,12 @@
 # machine from favouring either side.
 #
 # Usage: bench/threads.sh [N (default 2)] [RUNS (default 21)] [extra kelcmd options...]
-# Uses ../shared/data/adult (48,842 rows, 16,192 women) when present,
-# otherwise a generated hiring table of the same size.
+# The table: see bench/census_table.sh.
 set -euo pipefail
 threads=${1:-2}
 runs=${2:-21}
 shift $(( $# < 2 ? $# : 2 ))
-root=$(cd "$(dirname "$0")/.." && pwd)
-cmake --preset release >/dev/null
-cmake --build --preset release --target kelcmd >/dev/null
-kelcmd=$root/build/release/app/kelcmd
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-
-adult=$root/../shared/data/adult
-if [ -f "$adult/adult.csv" ]; then
-  meta=$adult/adult.meta data=$adult/adult.csv select=$adult/adult-sex.sel
-  echo "table: census (adult), 48,842 rows"
-else
-  python3 "$root/examples/make_hiring.py" "$work" 48842
-  meta=$work/hiring.meta data=$work/hiring.csv select=$work/hiring-women.sel
-  echo "table: generated hiring table, 48,842 rows"
-fi
+source "$(dirname "$0")/census_table.sh"
 
 run() {  # prints the wall microseconds of one run with -j $1
   local start end
