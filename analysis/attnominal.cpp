@@ -52,6 +52,9 @@ void attnominal::appendRows(attribute& part) {
     return;
   }
   std::vector<std::int32_t> map(from.dict.size());
+  // Room for every text of the part, as if all were new.
+  dict.reserve(dict.size() + from.dict.size());
+  lookup.reserve(dict.size() + from.dict.size());
   bool same = true;
   for (std::size_t code = 0; code < from.dict.size(); ++code) {
     map[code] = encode(from.dict[code]);

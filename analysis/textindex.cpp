@@ -52,22 +52,29 @@ std::uint64_t textindex::hash(std::string_view text) {
   return mix(a ^ n, b ^ 0x589965CC75374CC3ull);
 }
 
-void textindex::grow(const std::vector<std::string>& dict) {
+void textindex::grow(std::size_t capacity) {
   std::vector<slot> old = std::move(slots_);
-  const std::size_t capacity = old.empty() ? 16 : old.size() * 2;
   slots_.assign(capacity, slot{0, -1});
   mask_ = capacity - 1;
+  // The kept low 32 bits of the hash give the position: the mask never has
+  // more bits, as codes are 31-bit. No text is read again.
   for (const slot& s : old) {
     if (s.code < 0) continue;
-    std::size_t i = hash(dict[static_cast<std::size_t>(s.code)]) & mask_;
+    std::size_t i = s.hash & mask_;
     while (slots_[i].code >= 0) i = (i + 1) & mask_;
     slots_[i] = s;
   }
 }
 
+void textindex::reserve(std::size_t entries) {
+  std::size_t capacity = slots_.empty() ? 16 : slots_.size();
+  while (capacity < 2 * entries) capacity *= 2;
+  if (capacity > slots_.size()) grow(capacity);
+}
+
 void textindex::insert(std::string_view text, std::int32_t code, const std::vector<std::string>& dict) {
   // At most half full, so probe sequences stay short.
-  if (2 * (used_ + 1) > slots_.size()) grow(dict);
+  if (2 * (used_ + 1) > slots_.size()) grow(slots_.empty() ? 16 : slots_.size() * 2);
   const std::uint64_t h = hash(text);
   std::size_t i = h & mask_;
   for (; slots_[i].code >= 0; i = (i + 1) & mask_)

@@ -29,6 +29,9 @@ class textindex {
   // REQUIRES: dict[code] == text.
   void insert(std::string_view text, std::int32_t code, const std::vector<std::string>& dict);
 
+  // Room for `entries` texts in all without growing on the way.
+  void reserve(std::size_t entries);
+
   std::size_t size() const { return used_; }
 
  private:
@@ -38,7 +41,7 @@ class textindex {
   };
 
   static std::uint64_t hash(std::string_view text);
-  void grow(const std::vector<std::string>& dict);
+  void grow(std::size_t capacity);
 
   std::vector<slot> slots_;
   std::size_t mask_ = 0;
