@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # How the whole analysis scales from one thread to more: runs the program
 # with -j 1 and with -j N in alternation, RUNS times each, checks that every
-# output is identical, and prints the median and best wall times and the
-# ratio of the medians. Alternating and taking medians keeps a busy or noisy
+# output is identical, and prints the median and best wall times, the ratio
+# of the medians and the median ratio of runs made one after the other. Alternating and taking medians keeps a busy or noisy
 # machine from favouring either side.
 #
 # Usage: bench/threads.sh [N (default 2)] [RUNS (default 21)] [extra kelcmd options...]
@@ -37,4 +37,10 @@ read -r mn bn <<<"$(stats "$threads")"
 printf 'outputs identical over %s runs each\n' "$runs"
 printf -- '-j 1   median %7.1f ms  best %7.1f ms\n' "$m1" "$b1"
 printf -- '-j %-3s median %7.1f ms  best %7.1f ms\n' "$threads" "$mn" "$bn"
-awk -v a="$m1" -v b="$mn" -v n="$threads" 'BEGIN { printf "%s threads: %.2fx faster than 1 (medians)\n", n, a / b }'
+# Each -j 1 run and the -j N run right after it met much the same machine:
+# the median of their ratios is the least disturbed by a machine whose speed
+# drifts.
+paired=$(awk -v j="$threads" '$1 == 1 { one = $2 } $1 == j { print one / $2 }' "$work/times" | sort -g |
+  awk '{ v[NR] = $1 } END { printf "%.2f", v[int((NR + 1) / 2)] }')
+awk -v a="$m1" -v b="$mn" -v n="$threads" -v p="$paired" \
+  'BEGIN { printf "%s threads: %.2fx faster than 1 (ratio of the medians), %.2fx (median of paired runs)\n", n, a / b, p }'
