@@ -13,6 +13,8 @@ namespace {
 constexpr std::uintptr_t huge_page = std::uintptr_t{2} << 20;
 // The largest mmap threshold the allocator accepts on 64-bit systems.
 constexpr int largest_mmap_threshold = 32 << 20;
+// MADV_COLLAPSE (Linux 6.1), not yet named by every C library's headers.
+constexpr int collapse = 25;
 }  // namespace
 
 bool use_huge_page_heap(std::size_t pad) {
@@ -39,7 +41,21 @@ bool use_huge_page_heap(std::size_t pad) {
   const std::uintptr_t first = (before + huge_page - 1) & ~(huge_page - 1);
   const std::uintptr_t last = after & ~(huge_page - 1);
   if (last <= first) return false;
-  return madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE) == 0;
+  if (madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE) != 0) return false;
+  // The top of the heap still starts below the advised range, where small
+  // pages would serve the first megabytes. A block kept for good fills that
+  // gap, so the next allocations start at the first advised byte.
+  const auto top = after - mallinfo2().keepcost;
+  if (top + 64 < first && first - top < huge_page) {
+    void* filler = std::malloc(first - top - sizeof(std::size_t));
+    asm volatile("" : : "r"(filler) : "memory");
+  }
+  // Growing and filling wrote the allocator's bookkeeping into the first
+  // advised 2 MiB before any use, and an extent with a small page in it
+  // fills with small pages. Collapsing it makes it one huge page too; a
+  // kernel without the operation just leaves it as it is.
+  madvise(reinterpret_cast<void*>(first), huge_page, collapse);
+  return true;
 }
 
 }  // namespace orv::util
