@@ -154,7 +154,7 @@ std::unique_ptr<attribute> attcontinuous::emptyCopy() const { return std::make_u
 
 void attcontinuous::appendRows(attribute& part) {
   auto& from = dynamic_cast<attcontinuous&>(part);
-  // The first part's column, reserved for all the rows, becomes this one.
+  // The first part's column becomes this one, without a copy.
   if (values.empty()) {
     values = std::move(from.values);
     return;

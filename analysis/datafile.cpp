@@ -104,38 +104,12 @@ std::optional<unsigned> readParts(orv::inpout::iofile& file, char separator, uns
   } catch (const orv::util::error&) {
     return std::nullopt;
   }
-  // Counted lines let every part reserve its columns once, and the first
-  // one room for all the rows, so that it becomes the merged column without
-  // a copy: growing and copying columns costs page faults, which are dear
-  // and, on several threads, contended.
-  std::vector<std::int64_t> lines(parts);
-  std::vector<std::exception_ptr> failures(parts);
-  const auto count = [&](unsigned i) noexcept {
-    try {
-      lines[i] = orv::inpout::count_lines(file, bounds[i], bounds[i + 1]);
-    } catch (...) {
-      failures[i] = std::current_exception();
-    }
-  };
-  if (!onThreads(parts, count)) return std::nullopt;
-  for (const auto& failure : failures)
-    if (failure) return std::nullopt;
-  std::int64_t expected = 0;
-  for (const std::int64_t n : lines) expected += n;
-
+  // The parts' columns grow as they are read: on huge pages that costs a
+  // copy, cheaper than a pass over the file to count its lines first.
   std::vector<part> done(parts);
-  for (unsigned i = 0; i < parts; ++i) {
-    part& p = done[i];
-    const std::int64_t room = std::min<std::int64_t>(i == 0 ? expected : lines[i], std::numeric_limits<unsigned>::max());
+  for (part& p : done) {
     p.atts.reserve(atts.size());
-    for (const auto& att : atts) {
-      p.atts.push_back(att->emptyCopy());
-      // Only a head start: a room too large to be had is grown into.
-      try {
-        p.atts.back()->reserve(static_cast<unsigned>(room));
-      } catch (const std::bad_alloc&) {
-      }
-    }
+    for (const auto& att : atts) p.atts.push_back(att->emptyCopy());
   }
   const auto read = [&](unsigned i) noexcept {
     try {
@@ -169,6 +143,7 @@ std::optional<unsigned> readParts(orv::inpout::iofile& file, char separator, uns
   // The columns are independent of each other: they are merged on the
   // threads too, each by one thread, the parts in file order.
   std::atomic<std::size_t> next{0};
+  std::vector<std::exception_ptr> failures(parts);
   const auto merge = [&](unsigned t) noexcept {
     try {
       for (std::size_t a; (a = next.fetch_add(1)) < atts.size();) {

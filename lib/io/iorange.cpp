@@ -89,25 +89,4 @@ std::vector<std::int64_t> line_bounds(const iofile& file, std::int64_t size, uns
   return bounds;
 }
 
-std::int64_t count_lines(const iofile& file, std::int64_t begin, std::int64_t end) {
-  auto buf = std::make_unique<char[]>(scan_chunk);
-  std::int64_t lines = 0;
-  char last = '\n';
-  for (std::int64_t at = begin; at < end;) {
-    const int want = end - at < scan_chunk ? static_cast<int>(end - at) : scan_chunk;
-    const int got = file.pread(buf.get(), want, at);
-    if (got < 0) scan_failed();
-    if (got == 0) break;
-    const char* p = buf.get();
-    const char* const stop = p + got;
-    while ((p = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(stop - p)))) != nullptr) {
-      ++lines;
-      ++p;
-    }
-    last = buf[static_cast<std::size_t>(got - 1)];
-    at += got;
-  }
-  return lines + (last != '\n');
-}
-
 }  // namespace orv::inpout

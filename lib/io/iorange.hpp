@@ -54,9 +54,4 @@ class iorange : public ioconn {
 // be read. REQUIRES: parts >= 1, size >= 0.
 std::vector<std::int64_t> line_bounds(const iofile& file, std::int64_t size, unsigned parts);
 
-// The lines a stream over [begin, end) yields: its line feeds, and one more
-// when bytes follow the last of them. Throws orv::util::error when the file
-// cannot be read. REQUIRES: 0 <= begin <= end.
-std::int64_t count_lines(const iofile& file, std::int64_t begin, std::int64_t end);
-
 }  // namespace orv::inpout
