@@ -2,7 +2,6 @@
 // separator of the run; only spaces around a field are dropped. A large
 // plain file is read in parts on several threads, with the same result.
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <exception>
 #include <limits>
@@ -10,8 +9,6 @@
 #include <optional>
 #include <ostream>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "analysis/dataset.hpp"
@@ -20,6 +17,7 @@
 #include "io/open_input.hpp"
 #include "io/stream.hpp"
 #include "util/error.hpp"
+#include "util/parallel.hpp"
 
 namespace kel {
 
@@ -78,25 +76,10 @@ struct part {
 // part has no other use for its memory.
 constexpr int partCapacity = 1 << 16;
 
-// Runs work(0) here and work(1..count-1) on threads of their own, and
-// waits for all of them; false when a thread could not be started (the
-// started ones have finished). REQUIRES: work does not throw.
-template <class F>
-bool onThreads(unsigned count, const F& work) {
-  std::vector<std::jthread> threads;
-  try {
-    threads.reserve(count);
-    for (unsigned i = 1; i < count; ++i) threads.emplace_back(work, i);
-  } catch (const std::system_error&) {
-    return false;
-  }
-  work(0);
-  return true;
-}
-
-// Reads the file in parts, one thread each, and appends the rows to atts in
-// file order. Nothing when a part met an error of the data or of the file,
-// and atts are then untouched; any other failure (out of memory) is thrown.
+// Reads the file in parts, one thread each, appends the rows to atts in file
+// order and standardizes them. Nothing when a part met an error of the data
+// or of the file, and atts are then untouched; any other failure (out of
+// memory) is thrown.
 std::optional<unsigned> readParts(orv::inpout::iofile& file, char separator, unsigned parts, columns& atts) {
   std::vector<std::int64_t> bounds;
   try {
@@ -111,7 +94,7 @@ std::optional<unsigned> readParts(orv::inpout::iofile& file, char separator, uns
     p.atts.reserve(atts.size());
     for (const auto& att : atts) p.atts.push_back(att->emptyCopy());
   }
-  const auto read = [&](unsigned i) noexcept {
+  const auto read = [&](std::size_t i) noexcept {
     try {
       orv::inpout::iorange range(file, bounds[i], bounds[i + 1]);
       orv::inpout::stream in(&range, false, separator, partCapacity);
@@ -120,8 +103,7 @@ std::optional<unsigned> readParts(orv::inpout::iofile& file, char separator, uns
       done[i].failure = std::current_exception();
     }
   };
-  // Without threads to be had, the one-pass reader does the work.
-  if (!onThreads(parts, read)) return std::nullopt;
+  orv::util::parallel_for(parts, parts, read);
 
   std::exception_ptr other;
   std::uint64_t total = 0;
@@ -140,27 +122,16 @@ std::optional<unsigned> readParts(orv::inpout::iofile& file, char separator, uns
   // The one-pass reader says where the limit was passed.
   if (total > std::numeric_limits<unsigned>::max()) return std::nullopt;
 
-  // The columns are independent of each other: they are merged on the
-  // threads too, each by one thread, the parts in file order.
-  std::atomic<std::size_t> next{0};
-  std::vector<std::exception_ptr> failures(parts);
-  const auto merge = [&](unsigned t) noexcept {
-    try {
-      for (std::size_t a; (a = next.fetch_add(1)) < atts.size();) {
-        attribute& att = *atts[a];
-        for (part& p : done) {
-          att.appendRows(*p.atts[a]);
-          p.atts[a].reset();
-        }
-      }
-    } catch (...) {
-      failures[t] = std::current_exception();
+  // The columns are independent of each other: each is merged, the parts in
+  // file order, and standardized by one thread.
+  orv::util::parallel_for(atts.size(), parts, [&](std::size_t a) {
+    attribute& att = *atts[a];
+    for (part& p : done) {
+      att.appendRows(*p.atts[a]);
+      p.atts[a].reset();
     }
-  };
-  // Threads that do not start leave their columns to the others.
-  onThreads(static_cast<unsigned>(std::clamp<std::size_t>(atts.size(), 1, parts)), merge);
-  for (const auto& failure : failures)
-    if (failure) std::rethrow_exception(failure);
+    att.normalize();
+  });
   return static_cast<unsigned>(total);
 }
 
@@ -173,10 +144,7 @@ unsigned dataset::readData(orv::inpout::stream& in) {
 }
 
 std::optional<unsigned> dataset::readDataParts(orv::inpout::iofile& file, char separator, unsigned parts) {
-  const auto rows = readParts(file, separator, std::max(parts, 1u), *atts);
-  if (rows)
-    for (auto& att : *atts) att->normalize();
-  return rows;
+  return readParts(file, separator, std::max(parts, 1u), *atts);
 }
 
 unsigned dataset::readData(const std::string& name, char separator, unsigned threads, std::uint64_t minPartBytes) {
