@@ -131,10 +131,11 @@ class dataset : private orv::util::nocopy {
   // Fields of a metadata or select-options line: 1 plus the separators that
   // have a character after them (a trailing one opens no field); 0 when empty.
   static std::size_t fieldCount(const std::string& line, char separator);
-  // The vectorised search over copies of the measured columns; null when the
-  // measured or class kinds need the per-pair search.
+  // The vectorised search over copies of the measured columns, copied on up
+  // to `threads` threads; null when the measured or class kinds need the
+  // per-pair search.
   std::unique_ptr<fastknn> makeFastSearch(std::span<const unsigned> protectedList,
-                                          std::span<const unsigned> unprotectedList) const;
+                                          std::span<const unsigned> unprotectedList, unsigned threads) const;
 };
 
 }  // namespace kel

@@ -29,7 +29,8 @@ std::vector<unsigned> members(const orv::adt::bitmap& rows) {
 }  // namespace
 
 std::unique_ptr<fastknn> dataset::makeFastSearch(std::span<const unsigned> protectedList,
-                                                 std::span<const unsigned> unprotectedList) const {
+                                                 std::span<const unsigned> unprotectedList,
+                                                 unsigned threads) const {
   // The fast search covers the settings of real analyses. The others (an
   // ignored column measured, an ordinal or ignored class) fail in the
   // per-pair search, at exactly the point where that search meets them.
@@ -64,7 +65,7 @@ std::unique_ptr<fastknn> dataset::makeFastSearch(std::span<const unsigned> prote
     }
     columns.push_back(c);
   }
-  return std::make_unique<fastknn>(columns, cls, protectedList, unprotectedList);
+  return std::make_unique<fastknn>(columns, cls, protectedList, unprotectedList, threads);
 }
 
 void dataset::writeRow(unsigned row, std::ostream& out, bool replaceClass) {
@@ -161,7 +162,7 @@ void dataset::testDiscrimination(const test_settings& settings, textout& out, di
   std::unique_ptr<fastknn> fast;
   if (!settings.reference && !walk.empty()) {
     const std::vector<unsigned> unprotectedList = members(unprotectedRows);
-    fast = makeFastSearch(walk, unprotectedList);
+    fast = makeFastSearch(walk, unprotectedList, settings.threads);
   }
   if (!fast) {
     for (unsigned r : walk) visit(r, nullptr, nullptr);

@@ -14,6 +14,7 @@
 
 #include "analysis/fastknn_kernel.hpp"
 #include "util/error.hpp"
+#include "util/parallel.hpp"
 #include "util/zeroed_block.hpp"
 
 namespace kel {
@@ -140,48 +141,47 @@ struct fastknn::group {
   std::vector<std::int32_t> class_codes;
   std::vector<float> class_values;
 
-  group(std::span<const unsigned> r, std::span<const measure_column> measures,
-        std::span<const column_plan> plan, const class_column& cls)
-      : rows(r.begin(), r.end()),
-        stride((r.size() + kPad - 1) / kPad * kPad),
-        words(stride * measures.size()) {
+  // Room for `columns` columns and the class; the fill_ operations copy them.
+  group(std::span<const unsigned> r, std::size_t columns)
+      : rows(r.begin(), r.end()), stride((r.size() + kPad - 1) / kPad * kPad), words(stride * columns) {}
+
+  void fill_column(std::size_t j, const measure_column& m, const column_plan& p) {
     const std::size_t n = rows.size();
-    for (std::size_t j = 0; j < measures.size(); ++j) {
-      const measure_column& m = measures[j];
-      const column_plan& p = plan[j];
-      std::uint32_t* out = words.p + j * stride;
-      switch (p.desc.kind) {
-        case col_kind::continuous:
-          for (std::size_t i = 0; i < n; ++i) out[i] = detail::as_word(m.values[rows[i]]);
-          break;
-        case col_kind::nominal:
-        case col_kind::generic:
-          for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<std::uint32_t>(m.codes[rows[i]]);
-          break;
-        case col_kind::table: {
-          // Every code of the groups is among the few table values. Codes of
-          // a real scale are small, so a direct index replaces the search.
-          const auto index = [&p](std::uint32_t code) {
-            return static_cast<std::uint32_t>(std::lower_bound(p.values.begin(), p.values.end(), code) -
-                                              p.values.begin());
-          };
-          if (p.values.back() < (1u << 16)) {
-            std::vector<std::uint32_t> position(std::size_t{p.values.back()} + 1, 0);
-            for (std::uint32_t v : p.values) position[v] = index(v);
-            for (std::size_t i = 0; i < n; ++i) out[i] = position[static_cast<std::uint32_t>(m.codes[rows[i]])];
-          } else {
-            for (std::size_t i = 0; i < n; ++i) out[i] = index(static_cast<std::uint32_t>(m.codes[rows[i]]));
-          }
-          break;
+    std::uint32_t* out = words.p + j * stride;
+    switch (p.desc.kind) {
+      case col_kind::continuous:
+        for (std::size_t i = 0; i < n; ++i) out[i] = detail::as_word(m.values[rows[i]]);
+        break;
+      case col_kind::nominal:
+      case col_kind::generic:
+        for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<std::uint32_t>(m.codes[rows[i]]);
+        break;
+      case col_kind::table: {
+        // Every code of the groups is among the few table values. Codes of
+        // a real scale are small, so a direct index replaces the search.
+        const auto index = [&p](std::uint32_t code) {
+          return static_cast<std::uint32_t>(std::lower_bound(p.values.begin(), p.values.end(), code) -
+                                            p.values.begin());
+        };
+        if (p.values.back() < (1u << 16)) {
+          std::vector<std::uint32_t> position(std::size_t{p.values.back()} + 1, 0);
+          for (std::uint32_t v : p.values) position[v] = index(v);
+          for (std::size_t i = 0; i < n; ++i) out[i] = position[static_cast<std::uint32_t>(m.codes[rows[i]])];
+        } else {
+          for (std::size_t i = 0; i < n; ++i) out[i] = index(static_cast<std::uint32_t>(m.codes[rows[i]]));
         }
+        break;
       }
     }
+  }
+
+  void fill_class(const class_column& cls) {
     if (cls.nominal) {
-      class_codes.reserve(rows.size());
-      for (unsigned row : rows) class_codes.push_back(cls.codes[row]);
+      class_codes.resize(rows.size());
+      for (std::size_t i = 0; i < rows.size(); ++i) class_codes[i] = cls.codes[rows[i]];
     } else {
-      class_values.reserve(rows.size());
-      for (unsigned row : rows) class_values.push_back(cls.values[row]);
+      class_values.resize(rows.size());
+      for (std::size_t i = 0; i < rows.size(); ++i) class_values[i] = cls.values[rows[i]];
     }
   }
 };
@@ -235,37 +235,54 @@ std::vector<std::uint32_t> table_values(const measure_column& m, std::span<const
 
 }  // namespace
 
+// How the kernels see one measured column of these groups.
+fastknn::column_plan fastknn::plan_column(const measure_column& m, std::span<const unsigned> protected_rows,
+                                          std::span<const unsigned> unprotected_rows) {
+  column_plan p;
+  switch (m.kind) {
+    case measure_kind::continuous:
+      p.desc.kind = col_kind::continuous;
+      break;
+    case measure_kind::nominal:
+      p.desc.kind = col_kind::nominal;
+      p.sentinel = free_code(m, protected_rows, unprotected_rows);
+      break;
+    case measure_kind::ordinal:
+      p.values = table_values(m, protected_rows, unprotected_rows);
+      p.desc.kind = p.values.empty() ? col_kind::generic : col_kind::table;
+      p.desc.table_size = static_cast<std::uint32_t>(p.values.size());
+      p.desc.missing_code = static_cast<std::uint32_t>(m.missing_code);
+      p.desc.max_code = m.max_code;
+      break;
+  }
+  return p;
+}
+
 fastknn::fastknn(std::span<const measure_column> measures, const class_column& cls,
-                 std::span<const unsigned> protected_rows, std::span<const unsigned> unprotected_rows)
+                 std::span<const unsigned> protected_rows, std::span<const unsigned> unprotected_rows,
+                 unsigned threads)
     : measures_(measures.begin(), measures.end()), cls_(cls) {
   if (measures_.empty()) throw orv::util::error("neighbour search: no measured attributes");
   // Candidate indexes, padding included, are 32-bit in the kernels.
   for (auto rows : {protected_rows, unprotected_rows})
     if (rows.size() > std::numeric_limits<unsigned>::max() - 2 * kPad)
       throw orv::util::error("neighbour search: too many rows in a group");
-  plan_.resize(measures_.size());
-  for (std::size_t j = 0; j < measures_.size(); ++j) {
-    const measure_column& m = measures_[j];
-    column_plan& p = plan_[j];
-    switch (m.kind) {
-      case measure_kind::continuous:
-        p.desc.kind = col_kind::continuous;
-        break;
-      case measure_kind::nominal:
-        p.desc.kind = col_kind::nominal;
-        p.sentinel = free_code(m, protected_rows, unprotected_rows);
-        break;
-      case measure_kind::ordinal:
-        p.values = table_values(m, protected_rows, unprotected_rows);
-        p.desc.kind = p.values.empty() ? col_kind::generic : col_kind::table;
-        p.desc.table_size = static_cast<std::uint32_t>(p.values.size());
-        p.desc.missing_code = static_cast<std::uint32_t>(m.missing_code);
-        p.desc.max_code = m.max_code;
-        break;
+  const std::size_t m = measures_.size();
+  plan_.resize(m);
+  unprotected_ = std::make_unique<group>(unprotected_rows, m);
+  protected_ = std::make_unique<group>(protected_rows, m);
+  // The columns are independent: each task plans one and copies it into both
+  // groups; the last copies the class.
+  orv::util::parallel_for(m + 1, threads, [&](std::size_t j) {
+    if (j == m) {
+      unprotected_->fill_class(cls_);
+      protected_->fill_class(cls_);
+      return;
     }
-  }
-  unprotected_ = std::make_unique<group>(unprotected_rows, measures_, plan_, cls_);
-  protected_ = std::make_unique<group>(protected_rows, measures_, plan_, cls_);
+    plan_[j] = plan_column(measures_[j], protected_rows, unprotected_rows);
+    unprotected_->fill_column(j, measures_[j], plan_[j]);
+    protected_->fill_column(j, measures_[j], plan_[j]);
+  });
 }
 
 fastknn::~fastknn() = default;

@@ -76,9 +76,11 @@ const char* kernel_level_name(kernel_level level);
 class fastknn : orv::util::nocopy {
  public:
   // REQUIRES: measures not empty; protected_rows and unprotected_rows strictly
-  // increasing. Throws orv::util::error on an empty measure list.
+  // increasing. Throws orv::util::error on an empty measure list. The copies
+  // are made on up to `threads` threads.
   fastknn(std::span<const measure_column> measures, const class_column& cls,
-          std::span<const unsigned> protected_rows, std::span<const unsigned> unprotected_rows);
+          std::span<const unsigned> protected_rows, std::span<const unsigned> unprotected_rows,
+          unsigned threads = 1);
   ~fastknn();
 
   // The k nearest neighbours of query_row among the unprotected and among the
@@ -113,6 +115,9 @@ class fastknn : orv::util::nocopy {
   struct column_plan;  // how the kernels see one measured column
   struct group;        // one group's columns, laid out for the kernels
   class worker;        // one thread's scratch
+
+  static column_plan plan_column(const measure_column& m, std::span<const unsigned> protected_rows,
+                                 std::span<const unsigned> unprotected_rows);
 
   std::vector<measure_column> measures_;
   class_column cls_;
