@@ -124,6 +124,8 @@ class dataset : private orv::util::nocopy {
   std::vector<attribute*> measureAtts;
 
  private:
+  std::string rowText;  // writeRow's line, kept for its capacity
+
   int classCondition(unsigned row) const {
     return classAtt->evalCond(row, ccond.op, ccond.value);
   }

@@ -69,15 +69,19 @@ std::unique_ptr<fastknn> dataset::makeFastSearch(std::span<const unsigned> prote
 }
 
 void dataset::writeRow(unsigned row, std::ostream& out, bool replaceClass) {
+  // The fields are gathered first and inserted at once: a stream insertion
+  // per field cost more than the rest of writing the row.
+  rowText.clear();
   bool first = true;
   for (const auto& att : *atts) {
-    if (!first) out << ',';
+    if (!first) rowText += ',';
     first = false;
     if (replaceClass && att.get() == classAtt)
-      out << preValue;
+      rowText += preValue;
     else
-      out << att->getString(row);
+      rowText += att->getString(row);
   }
+  out.write(rowText.data(), static_cast<std::streamsize>(rowText.size()));
 }
 
 void dataset::testDiscrimination(const test_settings& settings, textout& out, distribution& dist,
