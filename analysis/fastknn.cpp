@@ -15,7 +15,6 @@
 #include "analysis/fastknn_kernel.hpp"
 #include "util/error.hpp"
 #include "util/parallel.hpp"
-#include "util/zeroed_block.hpp"
 
 namespace kel {
 
@@ -124,12 +123,19 @@ struct fastknn::column_plan {
 
 namespace {
 
-// Zeroed words, 64-byte aligned; group columns are large enough for huge pages.
+// 64-byte aligned words, left for their users to fill. They come from the
+// heap, which hands back the memory the reading freed: fresh pages would cost
+// a fault and a clearing each, and the threads copying the columns would
+// queue on the same ones.
 struct aligned_words {
-  orv::util::zeroed_block block;
-  std::uint32_t* p = nullptr;
+  static constexpr std::align_val_t alignment{64};
+  struct release {
+    void operator()(std::uint32_t* w) const { ::operator delete(w, alignment); }
+  };
+  std::unique_ptr<std::uint32_t[], release> owner;
+  std::uint32_t* p;
   explicit aligned_words(std::size_t n)
-      : block(n * sizeof(std::uint32_t)), p(static_cast<std::uint32_t*>(block.data())) {}
+      : owner(static_cast<std::uint32_t*>(::operator new(n * sizeof(std::uint32_t), alignment))), p(owner.get()) {}
 };
 
 }  // namespace
@@ -148,6 +154,9 @@ struct fastknn::group {
   void fill_column(std::size_t j, const measure_column& m, const column_plan& p) {
     const std::size_t n = rows.size();
     std::uint32_t* out = words.p + j * stride;
+    // The kernels read the padding too (a table index must stay in range);
+    // the searches skip it.
+    std::fill(out + n, out + stride, 0u);
     switch (p.desc.kind) {
       case col_kind::continuous:
         for (std::size_t i = 0; i < n; ++i) out[i] = detail::as_word(m.values[rows[i]]);

@@ -1,15 +1,13 @@
-// The random generator, the memory figures and zeroed blocks.
+// The random generator and the memory figures.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <vector>
 
 #include "util/error.hpp"
 #include "util/memory.hpp"
 #include "util/rand_gen.hpp"
-#include "util/zeroed_block.hpp"
 
 TEST(rand_gen, values_in_range) {
   std::srand(7);
@@ -40,24 +38,4 @@ TEST(memory, figures) {
   EXPECT_LE(available_ram(), total);
   const std::int64_t expected = std::min<std::int64_t>(total, 2147483647) - now;
   EXPECT_NEAR(static_cast<double>(available_to_process()), static_cast<double>(expected), 16 << 20);
-}
-
-// Small blocks from the heap, large ones mapped: both zeroed, aligned, usable
-// to their last byte.
-TEST(zeroed_block, both_paths) {
-  for (std::size_t bytes : {std::size_t{1}, std::size_t{100}, (std::size_t{256} << 10) - 1,
-                            std::size_t{256} << 10, (std::size_t{3} << 20) + 5}) {
-    orv::util::zeroed_block b(bytes);
-    ASSERT_NE(b.data(), nullptr);
-    EXPECT_EQ(b.size(), bytes);
-    EXPECT_EQ(b.mapped(), bytes >= (std::size_t{256} << 10)) << bytes;
-    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(b.data()) % 64, 0u);
-    const auto* p = static_cast<const unsigned char*>(b.data());
-    std::size_t nonzero = 0;
-    for (std::size_t i = 0; i < bytes; ++i) nonzero += p[i] != 0;
-    EXPECT_EQ(nonzero, 0u) << bytes;
-    std::memset(b.data(), 0xab, bytes);
-  }
-  const orv::util::zeroed_block empty(0);
-  EXPECT_EQ(empty.size(), 0u);
 }
