@@ -225,6 +225,10 @@ std::int32_t free_code(const measure_column& m, std::span<const unsigned> a,
 std::vector<std::uint32_t> table_values(const measure_column& m, std::span<const unsigned> a,
                                         std::span<const unsigned> b) {
   std::vector<std::uint32_t> v;
+  // Codes of a real scale are small: a flag per code says in one step
+  // whether it was met before; larger codes (the missing one) are looked up.
+  constexpr std::uint32_t flagged = 1u << 16;
+  std::vector<std::uint8_t> seen(flagged, 0);
   std::uint32_t last = 0;
   bool any = false;
   for (auto rows : {a, b})
@@ -233,7 +237,12 @@ std::vector<std::uint32_t> table_values(const measure_column& m, std::span<const
       if (any && c == last) continue;
       any = true;
       last = c;
-      if (std::find(v.begin(), v.end(), c) != v.end()) continue;
+      if (c < flagged) {
+        if (seen[c]) continue;
+        seen[c] = 1;
+      } else if (std::find(v.begin(), v.end(), c) != v.end()) {
+        continue;
+      }
       if (v.size() == detail::kTable) return {};
       v.push_back(c);
     }

@@ -244,7 +244,8 @@ void expect_same_as_oracle(const table& t, const std::vector<unsigned>& queries,
     want_u[i] = oracle_knn(t.measures, t.cls, t.unprotected_rows, queries[i], k, mxd);
     want_p[i] = oracle_knn(t.measures, t.cls, t.protected_rows, queries[i], k, mxd);
   }
-  const fastknn f(t.measures, t.cls, t.protected_rows, t.unprotected_rows);
+  // The columns are copied on as many threads as the searches use at most.
+  const fastknn f(t.measures, t.cls, t.protected_rows, t.unprotected_rows, std::max(thread_counts));
   for (kernel_level l : levels()) {
     level_guard g(l);
     for (unsigned threads : thread_counts) {
@@ -324,6 +325,29 @@ TEST(fastknn_distance, overflow_to_infinity) {
   }
   for (unsigned k : {1u, 2u, 3u, 4u, 9u})
     for (float mxd : {FLT_MAX, kInf, 3e38f}) expect_same_as_oracle(t, all_rows(t), k, mxd);
+}
+
+// A scale with more values than 2^16 of which the groups hold only a few:
+// the per-query table still serves it, its codes found without the direct
+// index that small codes use, missing ones among them.
+TEST(fastknn_distance, few_large_ordinal_codes) {
+  std::mt19937 rng(5);
+  shape s;
+  s.continuous = 1;
+  s.nominal = 1;
+  s.ordinal = 1;
+  s.duplicate_measures = 0;
+  table t = make_table(s, rng);
+  measure_column* ordinal = nullptr;
+  for (auto& m : t.measures)
+    if (m.kind == measure_kind::ordinal) ordinal = &m;
+  ASSERT_NE(ordinal, nullptr);
+  std::vector<std::int32_t> codes(t.rows);
+  for (unsigned r = 0; r < t.rows; ++r) codes[r] = r % 7 == 0 ? 100000 : 70000 + static_cast<std::int32_t>(rng() % 5);
+  ordinal->codes = codes.data();
+  ordinal->missing_code = 100000;
+  ordinal->max_code = 99999;
+  for (unsigned k : {1u, 3u, 10u}) expect_same_as_oracle(t, all_rows(t), k, FLT_MAX, {1, 3});
 }
 
 // ---------------------------------------------------------------------------
