@@ -127,7 +127,6 @@ void run(const kernel_args& a, unsigned q0) {
     }
 
     #pragma GCC unroll 16
-
     for (unsigned q = 0; q < Q; ++q) {
       #pragma GCC unroll 16
       for (unsigned v = 0; v < V; ++v) {

@@ -119,7 +119,6 @@ void run(const kernel_args& a) {
     }
 
     #pragma GCC unroll 16
-
     for (unsigned q = 0; q < Q; ++q) {
       #pragma GCC unroll 16
       for (unsigned v = 0; v < V; ++v) {
