@@ -1,19 +1,16 @@
-// Helpers of the io tests: a scratch directory per test binary, the message
-// of a thrown error, the lines of a stream, and a text connection that hands
-// out its bytes in chunks of a chosen size and can fail on purpose.
+// Helpers of the io tests: scratch files, thrown messages, lines, a chunked or failing connection.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
-#include "io/ioconn.hpp"
 #include "io/stream.hpp"
 #include "util/error.hpp"
 
@@ -22,23 +19,17 @@ namespace iotest {
 // A fresh directory, removed with its contents when the binary ends.
 inline const std::string& scratch() {
   static struct dir {
-    std::string path;
-    dir() {
-      const char* t = getenv("TMPDIR");
-      std::string tmpl = std::string(t && *t ? t : "/tmp") + "/kel-io-test-XXXXXX";
-      path = mkdtemp(tmpl.data());
-    }
+    std::string path = std::filesystem::temp_directory_path() / "kel-io-test-XXXXXX";
+    dir() { EXPECT_NE(mkdtemp(path.data()), nullptr) << path; }
     ~dir() { std::filesystem::remove_all(path); }
   } d;
   return d.path;
 }
 
 inline std::string path(const std::string& name) { return scratch() + "/" + name; }
-
 inline void write_file(const std::string& name, const std::string& bytes) {
   std::ofstream(name, std::ios::binary | std::ios::trunc) << bytes;
 }
-
 inline std::string read_file(const std::string& name) {
   std::ifstream in(name, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
@@ -54,7 +45,6 @@ inline std::string thrown(auto&& f) {
 }
 
 using lines = std::vector<std::string>;
-
 inline lines read_lines(orv::inpout::stream& s) {
   lines out;
   while (s.read_line()) out.emplace_back(s.line());
@@ -64,12 +54,8 @@ inline lines read_lines(orv::inpout::stream& s) {
 // Serves text at most chunk bytes per read; reads at or past fail_at fail.
 class textconn : public orv::inpout::ioconn {
  public:
-  explicit textconn(std::string text, std::size_t chunk = 1 << 30, std::size_t fail_at = std::string::npos,
-                    bool* deleted = nullptr)
-      : text_(std::move(text)), chunk_(chunk), fail_at_(fail_at), deleted_(deleted) {}
-  ~textconn() override {
-    if (deleted_) *deleted_ = true;
-  }
+  explicit textconn(std::string text, std::size_t chunk = 1 << 30, std::size_t fail_at = std::string::npos)
+      : text_(std::move(text)), chunk_(chunk), fail_at_(fail_at) {}
   void close() override { open_ = false; }
   bool is_open() const override { return open_; }
   int mode() const override { return orv::inpout::READ; }
@@ -87,8 +73,12 @@ class textconn : public orv::inpout::ioconn {
  private:
   std::string text_;
   std::size_t pos_ = 0, chunk_, fail_at_;
-  bool* deleted_;
   bool open_ = true;
 };
+
+inline lines lines_of(const std::string& text, std::size_t chunk = 1 << 30, int capacity = 16384) {
+  orv::inpout::stream s(new textconn(text, chunk), true, ',', capacity);
+  return read_lines(s);
+}
 
 }  // namespace iotest
