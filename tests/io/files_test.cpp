@@ -1,0 +1,269 @@
+// Files, pipes and gzip files, how an input name is opened, and data sources.
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "io/data_source.hpp"
+#include "io/fs.hpp"
+#include "io/iofile.hpp"
+#include "io/iogz.hpp"
+#include "io/open_input.hpp"
+#include "testing.hpp"
+
+using namespace orv::inpout;
+using namespace iotest;
+
+TEST(iofile, opening_flags_and_sharing) {
+  const std::string name = path("flags.txt");
+  iofile f, g;
+  char buf[16];
+  EXPECT_FALSE(f.open(name, WRITE | TRUNCATE, 0644));  // TRUNCATE alone needs the file
+  ASSERT_TRUE(f.open(name, WRITE | CREATE, 0644));
+  EXPECT_EQ(f.write_line("hello"), 6);
+  ASSERT_TRUE(f.open(name, WRITE | CREATE, 0644));
+  EXPECT_EQ(f.size(), 6);
+  ASSERT_TRUE(f.open(name, WRITE | APPEND, 0644));
+  f.write("!", 1);
+  ASSERT_TRUE(f.open(name, READ, 0644));
+  EXPECT_EQ(f.read(buf, 16), 7);
+  EXPECT_EQ(std::string(buf, 7), "hello\n!");
+  write_file(name, "keep");  // a reader never empties a file
+  EXPECT_FALSE(f.open(name, READ | TRUNCATE, 0644));
+  EXPECT_EQ(read_file(name), "keep");
+  ASSERT_TRUE(f.open(name, WRITE | CREATE | TRUNCATE, 0644));
+  EXPECT_EQ(f.size(), 0);
+
+  // Exclusive unless shared.
+  ASSERT_TRUE(f.open(name, READ | SHARE, 0644));
+  EXPECT_TRUE(g.open(name, READ | SHARE, 0644));
+  EXPECT_FALSE(g.open(name, READ | WRITE, 0644));
+  ASSERT_TRUE(f.open(name, READ | WRITE, 0644));
+  EXPECT_FALSE(g.open(name, READ | SHARE, 0644));
+
+  ASSERT_TRUE(f.open_std(1));
+  f.close();
+  EXPECT_NE(::fcntl(1, F_GETFD), -1);  // the process's own stream survives
+}
+
+TEST(iofile, positions_length_and_maps) {
+  const std::string name = path("size.txt");
+  write_file(name, "abcdef");
+  iofile f;
+  ASSERT_TRUE(f.open(name, READ, 0644));
+  EXPECT_EQ(f.lseek(3, LSEEK_SET), 3);
+  EXPECT_EQ(f.size(), 6);
+  EXPECT_EQ(f.tell(), 3);  // size does not move the position
+  EXPECT_EQ(f.resize(2), -1);  // no WRITE
+  ASSERT_TRUE(f.open(name, READ | WRITE, 0644));
+  f.lseek(5, LSEEK_SET);
+  EXPECT_EQ(f.resize(3), 3);
+  EXPECT_EQ(f.tell(), 3);  // lowered to the new end
+  EXPECT_EQ(f.resize(5), 5);
+  f.close();
+  EXPECT_EQ(read_file(name), std::string("abc\0\0", 5));
+  EXPECT_EQ(thrown([&] { f.size(); }), "iofile::size(): cannot access file size.");
+
+  write_file(name, "");
+  EXPECT_FALSE(f.open_nonempty(name, READ, 0644));  // cannot grow: no success
+  ASSERT_TRUE(f.open(name, READ, 0644));
+  EXPECT_EQ(thrown([&] { f.map(0, 1); }), "Could _not create memory mapping.");
+  ASSERT_TRUE(f.open_nonempty(name, READ | WRITE, 0644));
+  char* view = static_cast<char*>(f.map(0, 1));
+  ASSERT_NE(view, nullptr);
+  view[0] = 'Q';
+  EXPECT_TRUE(f.flush_map(view, 1));
+  EXPECT_TRUE(f.unmap(view, 1));
+  EXPECT_EQ(thrown([&] { f.map(0, std::int64_t{1} << 32); }), "Could not map large files.");
+  EXPECT_EQ(f.map(0, 2), nullptr);  // past the end it would fault
+  f.close();
+  EXPECT_EQ(read_file(name), "Q");
+}
+
+// ---- named and anonymous pipes; the named ones live in the scratch directory ----
+
+namespace {
+void pause_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+class pipes : public ::testing::Test {
+ protected:
+  void SetUp() override { setenv("TMPDIR", scratch().c_str(), 1); }
+};
+}  // namespace
+
+TEST_F(pipes, names) {
+  EXPECT_FALSE(fs::is_pipe_name("//./pipe/data"));
+  EXPECT_EQ(fs::pipe_path("\\\\.\\pipe\\data"), scratch() + "/data");
+  for (const char* bad : {"\\\\.\\pipe\\", "\\\\.\\pipe\\a/b", "\\\\.\\pipe\\..", "data"})
+    EXPECT_EQ(fs::pipe_path(bad), "") << bad;
+  EXPECT_FALSE(fs::create_pipe("plain-name"));
+  EXPECT_TRUE(fs::create_pipe("\\\\.\\pipe\\probe"));
+  EXPECT_FALSE(std::filesystem::exists(path("probe")));
+  EXPECT_EQ(fs::delete_file("\\\\.\\pipe\\probe"), 1);
+}
+
+// The writer may start first (it retries until the reader has made the pipe)
+// or last (the reader blocks until it connects); a line sent in pieces with
+// pauses between is still one line.
+TEST_F(pipes, either_side_may_start_first) {
+  std::thread writer([] {
+    iofile w;
+    ASSERT_TRUE(w.open("\\\\.\\pipe\\kel-w", WRITE, 0644));
+    w.write_line("x,y");
+    w.write_line("z");
+  });
+  pause_ms(150);
+  auto s = open_input("\\\\.\\pipe\\kel-w", ',');
+  EXPECT_EQ(read_lines(*s), (lines{"x,y", "z"}));
+  writer.join();
+  EXPECT_TRUE(s->eof());
+  s.reset();
+  EXPECT_FALSE(std::filesystem::exists(path("kel-w")));  // the reader's FIFO goes with it
+
+  lines got;
+  std::thread reader([&] { got = read_lines(*open_input("\\\\.\\pipe\\kel-r", ',')); });
+  pause_ms(100);
+  iofile w;
+  ASSERT_TRUE(w.open("\\\\.\\pipe\\kel-r", WRITE, 0644));
+  w.write("abc", 3);
+  pause_ms(100);
+  w.write("def\nx", 5);
+  pause_ms(50);
+  w.write("\n", 1);
+  w.close();
+  reader.join();
+  EXPECT_EQ(got, (lines{"abcdef", "x"}));
+}
+
+TEST(fs, fifo_and_stdin_paths_are_inputs) {
+  const std::string fifo = path("plain.fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::thread writer([&] { std::ofstream(fifo) << "f1\nf2"; });
+  EXPECT_EQ(read_lines(*open_input(fifo, ',')), (lines{"f1", "f2"}));
+  writer.join();
+
+  int p[2];
+  ASSERT_EQ(::pipe(p), 0);
+  const int saved = ::dup(0);
+  ::dup2(p[0], 0);
+  ::close(p[0]);
+  EXPECT_EQ(::write(p[1], "s1\ns2", 5), 5);
+  ::close(p[1]);
+  EXPECT_EQ(read_lines(*open_input("/dev/stdin", ',')), (lines{"s1", "s2"}));
+  ::dup2(saved, 0);
+  ::close(saved);
+}
+
+TEST(fs, anonymous_pipes) {
+  fs::connection_pair pair;
+  ASSERT_TRUE(fs::make_pipe(pair));
+  EXPECT_EQ(pair.second->write("ab", 2), 2);
+  pair.second->close();
+  char buf[4];
+  EXPECT_EQ(pair.first->read(buf, 4), 2);
+  EXPECT_TRUE(pair.first->eof());
+  // Writing into a pipe nobody reads is an error, not the end of the process.
+  ASSERT_TRUE(fs::make_pipe(pair));
+  pair.first->close();
+  EXPECT_EQ(pair.second->write("x", 1), -1);
+}
+
+namespace {
+std::string gz_file(const std::string& name, const std::string& text) {
+  iogz g;
+  EXPECT_TRUE(g.open(path(name), WRITE, 9, 0));
+  if (!text.empty()) g.write(text.data(), static_cast<int>(text.size()));
+  return path(name);
+}
+}  // namespace
+
+// Damaged compressed data must surface as an error, never as a shorter table.
+TEST(iogz, corrupt_and_truncated_files_are_errors) {
+  std::string text;
+  for (int i = 0; i < 20000; ++i) text += std::to_string(i * 7919 % 100003) + ",x\n";
+  const std::string good = read_file(gz_file("good.gz", text));
+  std::string corrupt = good, bad_check = good;
+  for (std::size_t i = good.size() / 2; i < good.size() / 2 + 16; ++i) corrupt[i] = static_cast<char>(~corrupt[i]);
+  bad_check[good.size() - 6] = static_cast<char>(~bad_check[good.size() - 6]);  // in the CRC
+  write_file(path("corrupt.gz"), corrupt);
+  write_file(path("crc.gz"), bad_check);
+  write_file(path("cut.gz"), good.substr(0, good.size() / 2));
+  for (auto [name, detail] : {std::pair{"corrupt.gz", ""}, {"crc.gz", ""}, {"cut.gz", "unexpected end of file"}}) {
+    auto s = open_input(path(name), ',');
+    const std::string msg = thrown([&] { read_lines(*s); });
+    EXPECT_EQ(msg.rfind("ioconn::read_line(): read error: " + path(name) + ": ", 0), 0u) << msg;
+    EXPECT_NE(msg.find(detail), std::string::npos) << msg;
+  }
+}
+
+TEST(open_input, names_failures_and_file_sources) {
+  ASSERT_TRUE(std::filesystem::create_directory(path("dir.gz")));
+  for (const std::string& name : {std::string("missing.csv"), std::string("missing.csv.gz"), scratch(), path("dir.gz")})
+    EXPECT_EQ(thrown([&] { open_input(name, ','); }), "File: " + name + " not found or inaccessible");
+
+  // Only a lower-case ".gz" ending selects decompression.
+  EXPECT_EQ(read_lines(*open_input(gz_file("x.gz", "packed\n"), ',')), lines{"packed"});
+  EXPECT_EQ(read_lines(*open_input(gz_file("empty.gz", ""), ',')), lines{});
+  for (const char* plain : {"x.GZ", "x.gz.txt", "gz"}) {
+    write_file(path(plain), "plain");
+    EXPECT_EQ(read_lines(*open_input(path(plain), ',')), lines{"plain"}) << plain;
+  }
+  // A file data source is an input with the separator of its third field.
+  write_file(path("data.csv"), "a;b,c\n");
+  auto s = open_data_source("FILE#" + path("data.csv") + "#;");
+  ASSERT_TRUE(s->read_line());
+  EXPECT_EQ(s->field_count(), 2);
+  EXPECT_EQ(open_data_source("FILE#" + path("data.csv"))->separator(), '\0');
+  for (const std::string spec : {"file#data.csv#;", "", "ODBC#x"})
+    EXPECT_EQ(thrown([&] { open_data_source(spec); }), "Unknown data source: " + spec);
+}
+
+// ---- data sources; queries go to the real service built from tools/ ----
+
+TEST(data_source, queries) {
+  const std::string db = path("people.db");
+  sqlite3* h = nullptr;
+  ASSERT_EQ(sqlite3_open(db.c_str(), &h), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(h,
+                         "CREATE TABLE people(name TEXT, age INTEGER, income REAL, note TEXT);"
+                         "INSERT INTO people VALUES('ann', 34, 1250.5, NULL), ('bob', 51, 980, 'x'),"
+                         "                         ('cy', 19, NULL, 'a,b');",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(h);
+  set_query_service(KEL_SQLCMD);
+  std::string error;
+  auto s = open_data_source(
+      "JDBC#sqlite#" + db + "#user#secret#SELECT name, age, income, note FROM people WHERE age > 20 ORDER BY age#",
+      error);
+  ASSERT_NE(s, nullptr) << error;
+  EXPECT_EQ(read_lines(*s), (lines{"ann,34,1250.5,?", "bob,51,980.0,x"}));
+  s = query_source("SQLite", db, "", "", "SELECT age FROM people ORDER BY age", "2", error);  // q6 limits the rows
+  ASSERT_NE(s, nullptr) << error;
+  EXPECT_EQ(read_lines(*s), (lines{"19", "34"}));
+
+  const auto error_of = [&](const std::string& engine, const std::string& sql) {
+    std::string e;
+    EXPECT_EQ(query_source(engine, db, "", "", sql, "", e), nullptr);
+    return e;
+  };
+  const std::pair<std::string, std::string> rows[] = {
+      {"SELECT * FROM nobody", "SQL error: no such table: nobody"},
+      {"SELECT note FROM people", "row 3, column note: the value holds a comma, a line end or a zero byte"},
+      {"DELETE FROM people", "SQL error: attempt to write a readonly database"},
+      {"SELECT 1\nSELECT 2", "JDBC request fields cannot hold line feeds"}};
+  for (const auto& [sql, want] : rows) EXPECT_EQ(error_of("sqlite", sql), want);
+  EXPECT_EQ(error_of("oracle", "SELECT 1"), "unknown engine: oracle");
+  set_query_service(path("no-such-service"));
+  EXPECT_EQ(error_of("sqlite", "SELECT 1"), "JDBC orv server not available");
+  set_query_service("true");  // starts, answers nothing
+  EXPECT_EQ(error_of("sqlite", "SELECT 1"), "Generic error");
+  set_query_service("");
+  EXPECT_EQ(query_service(), "kel-sqlcmd");  // none beside the test: the executable path
+}
