@@ -80,7 +80,9 @@ void bitmap::clear() {
 }
 
 bitmap::Iterator::Iterator(const bitmap& map)
-    : begin(map.words), end(map.words == nullptr ? map.words : map.words + map.covering_words()) {}
+    : begin(map.words),
+      end(map.words == nullptr ? map.words : map.words + map.covering_words()),
+      limit(map.length) {}
 
 bool bitmap::Iterator::has_next() {
   if (!pending) return valid;
@@ -89,15 +91,20 @@ bool bitmap::Iterator::has_next() {
   const std::uint32_t* word = begin + (next >> 5);
   if (word < end) {
     const std::uint32_t rest = *word & (~0u << (next & 31));
+    std::int64_t found = -1;
     if (rest != 0) {
-      position = ((word - begin) << 5) + std::countr_zero(rest);
-      return valid = true;
-    }
-    for (++word; word < end; ++word) {
-      if (*word != 0) {
-        position = ((word - begin) << 5) + std::countr_zero(*word);
-        return valid = true;
+      found = ((word - begin) << 5) + std::countr_zero(rest);
+    } else {
+      for (++word; word < end; ++word) {
+        if (*word != 0) {
+          found = ((word - begin) << 5) + std::countr_zero(*word);
+          break;
+        }
       }
+    }
+    if (found >= 0 && found < limit) {
+      position = found;
+      return valid = true;
     }
   }
   // Stay on the end so that later calls without a take keep saying no.

@@ -71,6 +71,8 @@ class bitmap::Iterator : public orv::it::Iiterator<unsigned> {
  private:
   const std::uint32_t* begin;
   const std::uint32_t* end;
+  // The length when built: a shrink keeps set bits past it in the last word.
+  std::int64_t limit;
   // Bit index of the last element found; -1 before the first move.
   std::int64_t position = -1;
   bool pending = true;
