@@ -7,7 +7,6 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -16,9 +15,7 @@
 #include <limits>
 #include <new>
 #include <sstream>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "run.hpp"
 #include "run_binary.hpp"
@@ -50,19 +47,24 @@ using kelcmd::testing::scratch;
 
 namespace {
 
-const char* const meta = "g,nominal\nx,continuous\ny,nominal\nclass,nominal\n";
-
-// rows lines; every other one protected, classes and values spread so that
-// every tuple has neighbours in both groups.
-std::string table(unsigned rows) {
-  std::string text;
-  for (unsigned r = 0; r < rows; ++r)
-    text += std::string(r % 2 ? "p," : "u,") + std::to_string(r % 97) + "," + (r % 3 ? "a" : "b") + "," +
-            (r % 5 ? "good" : "bad") + "\n";
-  return text;
-}
-
-const char* const select_p = "g=p\nclass=bad\nx,y\n";
+// A folder with the inputs: rows lines, every other one protected, classes
+// and values spread so that every tuple has neighbours in both groups.
+struct inputs : scratch {
+  explicit inputs(unsigned rows, const std::string& data = "") {
+    file("m.meta", "g,nominal\nx,continuous\ny,nominal\nclass,nominal\n");
+    file("s.sel", "g=p\nclass=bad\nx,y\n");
+    std::string text = data;
+    for (unsigned r = 0; r < rows; ++r)
+      text += std::string(r % 2 ? "p," : "u,") + std::to_string(r % 97) + "," + (r % 3 ? "a" : "b") + "," +
+              (r % 5 ? "good" : "bad") + "\n";
+    file("d.csv", text);
+  }
+  // The four names as full paths, then the options.
+  std::vector<std::string> args(const std::string& out, std::vector<std::string> options = {}) const {
+    options.insert(options.begin(), {path("m.meta"), path("d.csv"), path("s.sel"), path(out)});
+    return options;
+  }
+};
 
 int run_in_process(const std::vector<std::string>& args, std::string& console) {
   std::vector<const char*> argv{"kelcmd"};
@@ -73,15 +75,14 @@ int run_in_process(const std::vector<std::string>& args, std::string& console) {
   return status;
 }
 
-// Starts kelcmd in the folder with its console on /dev/null, or closed.
-pid_t spawn_kelcmd(const scratch& dir, const std::vector<std::string>& args, bool close_stdout) {
+// Starts kelcmd with its console on /dev/null, or closed.
+pid_t spawn_kelcmd(const std::vector<std::string>& args, bool close_stdout) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   if (close_stdout)
     posix_spawn_file_actions_addclose(&actions, 1);
   else
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addchdir_np(&actions, dir.path("").c_str());
   std::vector<std::string> full{KELCMD_PATH};
   full.insert(full.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -102,35 +103,22 @@ int wait_status(pid_t pid) {
 }  // namespace
 
 TEST(big_inputs, running_out_of_memory_names_the_stage) {
-  scratch dir;
-  dir.file("m.meta", meta);
   // A 3 MB line needs a line buffer of 4 MB.
-  const std::string wide = std::string(3 << 20, 'v');
-  dir.file("d.csv", "p,1," + wide + ",good\nu,2,b,bad\n");
-  dir.file("s.sel", select_p);
-  const std::vector<std::string> args{dir.path("m.meta"), dir.path("d.csv"), dir.path("s.sel"),
-                                      dir.path("out.csv")};
+  inputs dir(0, "p,1," + std::string(3 << 20, 'v') + ",good\nu,2,b,bad\n");
   std::string console;
-  EXPECT_EQ(run_in_process(args, console), 0) << console;
-
+  EXPECT_EQ(run_in_process(dir.args("out.csv"), console), 0) << console;
   allocation_limit = 1 << 20;
-  const int status = run_in_process(args, console);
+  const int status = run_in_process(dir.args("out.csv"), console);
   allocation_limit = std::numeric_limits<std::size_t>::max();
   EXPECT_EQ(status, 1);
-  EXPECT_EQ(console, "no atts: 4\nout of memory while reading the data file " + args[1] + "\n");
+  EXPECT_EQ(console, "no atts: 4\nout of memory while reading the data file " + dir.path("d.csv").string() + "\n");
 }
 
 TEST(big_inputs, the_largest_k_takes_every_neighbour) {
-  scratch dir;
-  dir.file("m.meta", meta);
-  dir.file("d.csv", table(60));
-  dir.file("s.sel", select_p);
+  inputs dir(60);
   auto run = [&](const std::string& k, const std::string& out) {
     std::string console;
-    const int status = run_in_process({dir.path("m.meta"), dir.path("d.csv"), dir.path("s.sel"), dir.path(out),
-                                       "-knn", k, "-all"},
-                                      console);
-    EXPECT_EQ(status, 0) << console;
+    EXPECT_EQ(run_in_process(dir.args(out, {"-knn", k, "-all"}), console), 0) << console;
     return dir.read(out);
   };
   const std::string every = run("60", "every.csv");
@@ -142,24 +130,19 @@ TEST(big_inputs, the_largest_k_takes_every_neighbour) {
 // of complete rows (four values, the diff and the verdict).
 TEST(big_inputs, a_killed_run_leaves_only_complete_rows) {
   for (const int signal : {SIGTERM, SIGINT}) {
-    scratch dir;
-    dir.file("m.meta", meta);
-    dir.file("d.csv", table(40000));
-    dir.file("s.sel", select_p);
-    const pid_t pid = spawn_kelcmd(dir, {"m.meta", "d.csv", "s.sel", "out.csv", "-knn", "3", "-all"}, false);
+    inputs dir(40000);
+    const pid_t pid = spawn_kelcmd(dir.args("out.csv", {"-knn", "3", "-all"}), false);
     ASSERT_GT(pid, 0);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (dir.read("out.csv").size() < 200 && std::chrono::steady_clock::now() < deadline)
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     kill(pid, signal);
     EXPECT_EQ(wait_status(pid), 128 + signal);
-
     const std::string out = dir.read("out.csv");
     ASSERT_FALSE(out.empty());
     EXPECT_EQ(out.back(), '\n');
     std::istringstream rows(out);
-    std::string row;
-    while (std::getline(rows, row)) {
+    for (std::string row; std::getline(rows, row);) {
       EXPECT_EQ(std::count(row.begin(), row.end(), ','), 5) << row;
       EXPECT_TRUE(row.ends_with(",yes") || row.ends_with(",no")) << row;
     }
@@ -170,20 +153,14 @@ TEST(big_inputs, a_killed_run_leaves_only_complete_rows) {
 // file the run opens in its place, and an output sent to the closed stdout
 // is a failure, not a success.
 TEST(big_inputs, a_closed_stdout_leaves_the_output_files_clean) {
-  scratch dir;
-  dir.file("m.meta", meta);
-  dir.file("d.csv", table(300));
-  dir.file("s.sel", select_p);
-  const std::vector<std::string> args{"m.meta", "d.csv", "s.sel", "out.csv", "-md", "md.txt", "-dst", "dst.txt"};
-  ASSERT_EQ(wait_status(spawn_kelcmd(dir, args, false)), 0);
-  const std::string out = dir.read("out.csv"), md = dir.read("md.txt"), dst = dir.read("dst.txt");
-  ASSERT_FALSE(out.empty());
-
-  const std::vector<std::string> closed{"m.meta", "d.csv", "s.sel", "out2.csv", "-md", "md2.txt", "-dst", "dst2.txt"};
-  EXPECT_EQ(wait_status(spawn_kelcmd(dir, closed, true)), 0);
-  EXPECT_EQ(dir.read("out2.csv"), out);
-  EXPECT_EQ(dir.read("md2.txt"), md);
-  EXPECT_EQ(dir.read("dst2.txt"), dst);
-
-  EXPECT_EQ(wait_status(spawn_kelcmd(dir, {"m.meta", "d.csv", "s.sel", "/dev/stdout"}, true)), 1);
+  inputs dir(300);
+  for (const bool closed : {false, true}) {
+    const std::string n = closed ? "2" : "1";
+    const auto args = dir.args("out" + n, {"-md", dir.path("md" + n), "-dst", dir.path("dst" + n)});
+    EXPECT_EQ(wait_status(spawn_kelcmd(args, closed)), 0) << "closed " << closed;
+  }
+  ASSERT_FALSE(dir.read("out1").empty());
+  for (const char* name : {"out", "md", "dst"})
+    EXPECT_EQ(dir.read(name + std::string("2")), dir.read(name + std::string("1"))) << name;
+  EXPECT_EQ(wait_status(spawn_kelcmd(dir.args("/dev/stdout"), true)), 1);
 }
