@@ -151,20 +151,13 @@ table make_table(const shape& s, std::mt19937& rng) {
     for (auto& c : t.floats) c[r] = c[from];
     for (auto& c : t.codes) c[r] = c[from];
   }
-  t.class_codes.resize(s.rows);
-  t.class_values.resize(s.rows);
   for (unsigned r = 0; r < s.rows; ++r) {
-    t.class_codes[r] = static_cast<std::int32_t>(pick(3));  // code 2 plays "?"
-    t.class_values[r] = chance(0.1) ? FLT_MIN : static_cast<float>(pick(5)) * 0.5f - 1.0f;
+    t.class_codes.push_back(static_cast<std::int32_t>(pick(3)));  // code 2 plays "?"
+    t.class_values.push_back(chance(0.1) ? FLT_MIN : static_cast<float>(pick(5)) * 0.5f - 1.0f);
   }
   t.cls = {s.nominal_class, t.class_codes.data(), t.class_values.data()};
-  for (unsigned r = 0; r < s.rows; ++r) {  // protected 3 in 10, unprotected 6 in 10, the rest in neither
-    const unsigned g = pick(10);
-    if (g < 3)
-      t.protected_rows.push_back(r);
-    else if (g < 9)
-      t.unprotected_rows.push_back(r);
-  }
+  for (unsigned r = 0; r < s.rows; ++r)  // protected 3 in 10, unprotected 6 in 10, the rest in neither
+    if (const unsigned g = pick(10); g < 9) (g < 3 ? t.protected_rows : t.unprotected_rows).push_back(r);
   return t;
 }
 
@@ -197,13 +190,33 @@ std::string where(kernel_level l, unsigned k, float mxd, unsigned threads, unsig
          " threads=" + std::to_string(threads) + " query=" + std::to_string(q);
 }
 
-// Searches for the queries at every level, each thread count, k and bound,
-// and compares with the oracle; stops at the first difference.
+// At every level, compares with the oracle each distance from every step-th
+// row (bit for bit, and the per-pair reference too), then the searches for
+// those rows with each k, bound and thread count, results taken as they are
+// handed over; stops at the first difference.
 void expect_same_as_oracle(const table& t, std::initializer_list<unsigned> ks, std::vector<float> bounds,
                            std::initializer_list<unsigned> thread_counts = {1}, unsigned step = 1) {
   const std::vector<unsigned> queries = every_row(t.rows, step);
   // The columns are copied on as many threads as the searches use at most.
   const fastknn f(t.measures, t.cls, t.protected_rows, t.unprotected_rows, std::max(thread_counts));
+  const std::vector<kernel_level> all_levels = levels();
+  for (bool prot : {false, true}) {
+    const auto& rows = prot ? t.protected_rows : t.unprotected_rows;
+    std::vector<float> want(rows.size()), got(rows.size());
+    for (unsigned q : queries) {
+      for (std::size_t i = 0; i < rows.size(); ++i) {
+        want[i] = oracle_distance(t.measures, q, rows[i]);
+        ASSERT_EQ(reference_distance(t.measures, q, rows[i]), want[i]) << "query " << q << " row " << rows[i];
+      }
+      for (kernel_level l : all_levels) {
+        level_guard g(l);
+        f.distances(q, prot, got);
+        for (std::size_t i = 0; i < rows.size(); ++i)
+          ASSERT_EQ(std::bit_cast<std::uint32_t>(got[i]), std::bit_cast<std::uint32_t>(want[i]))
+              << kernel_level_name(l) << " query " << q << " row " << rows[i];
+      }
+    }
+  }
   for (unsigned k : ks) {
     for (float mxd : bounds) {
       std::vector<knn_result> want_u, want_p, got_u(queries.size()), got_p(queries.size());
@@ -211,14 +224,20 @@ void expect_same_as_oracle(const table& t, std::initializer_list<unsigned> ks, s
         want_u.push_back(oracle_knn(t, t.unprotected_rows, q, k, mxd));
         want_p.push_back(oracle_knn(t, t.protected_rows, q, k, mxd));
       }
-      for (kernel_level l : levels()) {
+      for (kernel_level l : all_levels) {
         level_guard g(l);
         for (unsigned threads : thread_counts) {
-          f.search_many(queries, k, mxd, got_u.data(), got_p.data(), threads);
-          for (std::size_t i = 0; i < queries.size(); ++i) {
-            ASSERT_EQ(got_u[i], want_u[i]) << "unprotected " << where(l, k, mxd, threads, queries[i]);
-            ASSERT_EQ(got_p[i], want_p[i]) << "protected " << where(l, k, mxd, threads, queries[i]);
-          }
+          // Results handed over in order, each final when handed over.
+          std::size_t seen = 0;
+          f.search_ordered(queries, k, mxd, got_u.data(), got_p.data(), threads, [&](std::size_t n) {
+            ASSERT_GT(n, seen) << where(l, k, mxd, threads, 0);
+            ASSERT_LE(n, queries.size()) << where(l, k, mxd, threads, 0);
+            for (; seen < n; ++seen) {
+              ASSERT_EQ(got_u[seen], want_u[seen]) << "unprotected " << where(l, k, mxd, threads, queries[seen]);
+              ASSERT_EQ(got_p[seen], want_p[seen]) << "protected " << where(l, k, mxd, threads, queries[seen]);
+            }
+          });
+          ASSERT_EQ(seen, queries.size()) << where(l, k, mxd, threads, 0);
         }
       }
     }
@@ -232,24 +251,8 @@ TEST(fastknn_distance, kernels_bit_identical_to_oracle) {
     shape s{.rows = 40 + round * 23, .continuous = round % 4, .nominal = (round + 1) % 3, .ordinal = round % 5,
             .duplicate_measures = round % 3, .missing = 0.05 * (round % 5), .continuous_values = round % 2 ? 5u : 0u};
     if (s.continuous + s.nominal + s.ordinal == 0) s.nominal = 1;
-    const table t = make_table(s, rng);
-    const fastknn f(t.measures, t.cls, t.protected_rows, t.unprotected_rows);
-    for (kernel_level l : levels()) {
-      level_guard g(l);
-      for (bool prot : {false, true}) {
-        const auto& rows = prot ? t.protected_rows : t.unprotected_rows;
-        std::vector<float> got(rows.size());
-        for (unsigned q = 0; q < t.rows; q += 3) {
-          f.distances(q, prot, got);
-          for (std::size_t i = 0; i < rows.size(); ++i) {
-            const float want = oracle_distance(t.measures, q, rows[i]);
-            ASSERT_EQ(std::bit_cast<std::uint32_t>(got[i]), std::bit_cast<std::uint32_t>(want))
-                << kernel_level_name(l) << " round " << round << " q " << q << " row " << rows[i];
-            ASSERT_EQ(reference_distance(t.measures, q, rows[i]), want);
-          }
-        }
-      }
-    }
+    SCOPED_TRACE(round);
+    expect_same_as_oracle(make_table(s, rng), {}, {}, {1}, 3);
   }
 }
 
@@ -262,32 +265,10 @@ TEST(fastknn_distance, overflow_to_infinity) {
   t.class_codes = {0, 1, 0, 1, 0, 0};
   t.measures = {{measure_kind::continuous, t.floats[0].data(), nullptr, -1, 0}};
   t.cls = {true, t.class_codes.data(), nullptr};
-  t.unprotected_rows = {1, 2, 3, 4, 5};
   t.protected_rows = {0, 1, 3};
-  EXPECT_EQ(reference_distance(t.measures, 0, 1), kInf);
-  const fastknn f(t.measures, t.cls, t.protected_rows, t.unprotected_rows);
-  for (kernel_level l : levels()) {
-    level_guard g(l);
-    std::vector<float> got(5);
-    f.distances(0, false, got);
-    EXPECT_EQ(got[0], kInf) << kernel_level_name(l);
-  }
+  t.unprotected_rows = {1, 2, 3, 4, 5};
+  ASSERT_EQ(oracle_distance(t.measures, 0, 1), kInf);
   expect_same_as_oracle(t, {1, 2, 3, 4, 9}, {FLT_MAX, kInf, 3e38f});
-}
-
-// A scale with more values than 2^16 of which the groups hold only a few:
-// the per-query table still serves it, its codes found without the direct
-// index that small codes use, missing ones among them.
-TEST(fastknn_distance, few_large_ordinal_codes) {
-  std::mt19937 rng(5);
-  table t = make_table({.continuous = 1, .nominal = 1, .ordinal = 1, .duplicate_measures = 0}, rng);
-  auto ordinal = std::find_if(t.measures.begin(), t.measures.end(),
-                              [](const measure_column& m) { return m.kind == measure_kind::ordinal; });
-  ASSERT_NE(ordinal, t.measures.end());
-  std::vector<std::int32_t> codes(t.rows);
-  for (unsigned r = 0; r < t.rows; ++r) codes[r] = r % 7 == 0 ? 100000 : 70000 + static_cast<std::int32_t>(rng() % 5);
-  *ordinal = {measure_kind::ordinal, nullptr, codes.data(), 100000, 99999};
-  expect_same_as_oracle(t, {1, 3, 10}, {FLT_MAX}, {1, 3});
 }
 
 // Hand-checked searches at every level. Ties: from row 0, row 7 is at 0.1,
@@ -387,7 +368,9 @@ TEST(fastknn_search, many_measures_cross_tiles) {
 }
 
 // Ordinal scales of every table size the kernels special-case (up to 8, up to
-// 16, more), codes that are not 0-based, and the one-value scale.
+// 16, more), codes that are not 0-based, the one-value scale, and scales of
+// more than 2^16 values of which the groups hold only a few: the per-query
+// table serves them, their codes found without the direct index small codes use.
 TEST(fastknn_search, ordinal_scales) {
   std::mt19937 rng(17);
   for (std::uint32_t m : {0u, 1u, 6u, 7u, 8u, 14u, 15u, 16u, 40u}) {
@@ -395,7 +378,7 @@ TEST(fastknn_search, ordinal_scales) {
     t.rows = 180;
     t.codes.assign(2, std::vector<std::int32_t>(t.rows));
     std::uniform_int_distribution<std::uint32_t> code(0, m + 1);  // m + 1 = missing
-    const std::uint32_t base = m % 2 ? 100000 : 1000;  // sparse, large codes; some beyond any direct index
+    const std::uint32_t base = m % 2 ? 100000 : 1000;
     for (unsigned r = 0; r < t.rows; ++r) {
       t.codes[0][r] = static_cast<std::int32_t>(code(rng));
       t.codes[1][r] = static_cast<std::int32_t>(code(rng) + base);
@@ -406,35 +389,24 @@ TEST(fastknn_search, ordinal_scales) {
     for (unsigned r = 0; r < t.rows; ++r) t.class_codes.push_back(static_cast<std::int32_t>(rng() % 2));
     t.cls = {true, t.class_codes.data(), nullptr};
     for (unsigned r = 0; r < t.rows; ++r) (r % 3 ? t.unprotected_rows : t.protected_rows).push_back(r);
-    expect_same_as_oracle(t, {1, 5}, {FLT_MAX});
+    expect_same_as_oracle(t, {1, 5}, {FLT_MAX}, {1, 3});
   }
 }
 
-// Results handed over in order while the search goes on: every call covers
-// more queries, those results are final when handed over, the last call
-// covers all, and a failing receiver stops the search.
+// Results handed over while the search goes on (every sweep above checks
+// their order), on a table big enough for several hand-overs; a failing
+// receiver stops the search; no queries: one call, with nothing.
 TEST(fastknn_search, ordered_hand_over) {
   std::mt19937 rng(23);
   const table t = make_table({.rows = 700, .continuous = 2, .nominal = 2}, rng);
+  expect_same_as_oracle(t, {3}, {FLT_MAX}, {1, 2, 3, 8});
   const fastknn f(t.measures, t.cls, t.protected_rows, t.unprotected_rows);
   const std::vector<unsigned> queries = every_row(t.rows);
-  std::vector<knn_result> want_u(queries.size()), want_p(queries.size());
-  f.search_many(queries, 3, FLT_MAX, want_u.data(), want_p.data(), 1);
+  std::vector<knn_result> u(queries.size()), p(queries.size());
   for (unsigned threads : {1u, 2u, 3u, 8u}) {
-    std::vector<knn_result> got_u(queries.size()), got_p(queries.size());
-    std::size_t seen = 0;
-    unsigned calls = 0;
-    f.search_ordered(queries, 3, FLT_MAX, got_u.data(), got_p.data(), threads, [&](std::size_t n) {
-      ++calls;
-      ASSERT_GT(n, seen) << "threads " << threads;
-      ASSERT_LE(n, queries.size());
-      for (; seen < n; ++seen) {
-        ASSERT_EQ(got_u[seen], want_u[seen]) << "threads " << threads << " query " << seen;
-        ASSERT_EQ(got_p[seen], want_p[seen]) << "threads " << threads << " query " << seen;
-      }
-    });
-    EXPECT_EQ(seen, queries.size());
-    EXPECT_GT(calls, 1u);
+    std::vector<std::size_t> calls;
+    f.search_ordered(queries, 3, FLT_MAX, u.data(), p.data(), threads, [&](std::size_t n) { calls.push_back(n); });
+    EXPECT_GT(calls.size(), 1u) << "threads " << threads;
     unsigned after = 0;
     auto fail_at_100 = [&](std::size_t n) {
       if (after > 0) ++after;
@@ -443,11 +415,10 @@ TEST(fastknn_search, ordered_hand_over) {
         throw orv::util::error("receiver failed");
       }
     };
-    EXPECT_THROW(f.search_ordered(queries, 3, FLT_MAX, got_u.data(), got_p.data(), threads, fail_at_100),
-                 orv::util::error);
-    EXPECT_EQ(after, 1u) << "no hand-over after a failure";
+    EXPECT_THROW(f.search_ordered(queries, 3, FLT_MAX, u.data(), p.data(), threads, fail_at_100), orv::util::error);
+    EXPECT_EQ(after, 1u) << "no hand-over after a failure, threads " << threads;
   }
-  std::vector<std::size_t> calls;  // no queries: one call, with nothing
+  std::vector<std::size_t> calls;
   f.search_ordered({}, 3, FLT_MAX, nullptr, nullptr, 2, [&](std::size_t n) { calls.push_back(n); });
   EXPECT_EQ(calls, std::vector<std::size_t>{0});
 }
