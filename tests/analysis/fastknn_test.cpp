@@ -185,11 +185,6 @@ std::vector<unsigned> every_row(unsigned rows, unsigned step = 1) {
   return v;
 }
 
-std::string where(kernel_level l, unsigned k, float mxd, unsigned threads, unsigned q) {
-  return std::string(kernel_level_name(l)) + " k=" + std::to_string(k) + " mxd=" + std::to_string(mxd) +
-         " threads=" + std::to_string(threads) + " query=" + std::to_string(q);
-}
-
 // At every level, compares with the oracle each distance from every step-th
 // row (bit for bit, and the per-pair reference too), then the searches for
 // those rows with each k, bound and thread count, results taken as they are
@@ -219,7 +214,7 @@ void expect_same_as_oracle(const table& t, std::initializer_list<unsigned> ks, s
   }
   for (unsigned k : ks) {
     for (float mxd : bounds) {
-      std::vector<knn_result> want_u, want_p, got_u(queries.size()), got_p(queries.size());
+      std::vector<knn_result> want_u, want_p;
       for (unsigned q : queries) {
         want_u.push_back(oracle_knn(t, t.unprotected_rows, q, k, mxd));
         want_p.push_back(oracle_knn(t, t.protected_rows, q, k, mxd));
@@ -227,17 +222,21 @@ void expect_same_as_oracle(const table& t, std::initializer_list<unsigned> ks, s
       for (kernel_level l : all_levels) {
         level_guard g(l);
         for (unsigned threads : thread_counts) {
-          // Results handed over in order, each final when handed over.
+          SCOPED_TRACE(std::string(kernel_level_name(l)) + " k=" + std::to_string(k) + " mxd=" + std::to_string(mxd) +
+                       " threads=" + std::to_string(threads));
+          // Results handed over in order, each final when handed over (the
+          // buffers start out holding no result).
+          std::vector<knn_result> got_u(queries.size(), {~0u, ~0u}), got_p(queries.size(), {~0u, ~0u});
           std::size_t seen = 0;
           f.search_ordered(queries, k, mxd, got_u.data(), got_p.data(), threads, [&](std::size_t n) {
-            ASSERT_GT(n, seen) << where(l, k, mxd, threads, 0);
-            ASSERT_LE(n, queries.size()) << where(l, k, mxd, threads, 0);
+            ASSERT_GT(n, seen);
+            ASSERT_LE(n, queries.size());
             for (; seen < n; ++seen) {
-              ASSERT_EQ(got_u[seen], want_u[seen]) << "unprotected " << where(l, k, mxd, threads, queries[seen]);
-              ASSERT_EQ(got_p[seen], want_p[seen]) << "protected " << where(l, k, mxd, threads, queries[seen]);
+              ASSERT_EQ(got_u[seen], want_u[seen]) << "unprotected, query " << queries[seen];
+              ASSERT_EQ(got_p[seen], want_p[seen]) << "protected, query " << queries[seen];
             }
           });
-          ASSERT_EQ(seen, queries.size()) << where(l, k, mxd, threads, 0);
+          ASSERT_EQ(seen, queries.size());
         }
       }
     }
