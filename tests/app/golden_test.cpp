@@ -1,23 +1,59 @@
-// Whole runs of the real binary on small hand-checked files: console lines,
-// output files byte for byte, exit statuses, and every case that must fail.
+// Whole runs of the program: small hand-checked files (console lines and
+// output files byte for byte, exit statuses, every case that must fail), and
+// big or hostile inputs: an allocation that fails, the largest k, a run
+// killed halfway, a caller that closed stdout. The heavy measurements (a
+// million rows, 10,000 columns) are in bench/big_inputs.sh.
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <new>
+#include <sstream>
+#include <stdexcept>
 #include <thread>
 
 #include "../timing_text.hpp"
 #include "io/fs.hpp"
-#include "run_binary.hpp"
+#include "run.hpp"
+
+extern char** environ;
 
 using kel::testing::without_timings;
-using kelcmd::testing::outcome;
-using kelcmd::testing::run_kelcmd;
-using kelcmd::testing::scratch;
+
+namespace {
+// Allocations above this size fail, as they would in a process that has run
+// out of memory. Lifted except inside the test that lowers it.
+std::atomic<std::size_t> allocation_limit{std::numeric_limits<std::size_t>::max()};
+}  // namespace
+
+// Every allocation comes from malloc and goes back to free.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void* operator new(std::size_t n) {
+  if (n > allocation_limit.load(std::memory_order_relaxed)) throw std::bad_alloc();
+  if (void* p = std::malloc(n == 0 ? 1 : n)) return p;
+  throw std::bad_alloc();
+}
+void* operator new[](std::size_t n) { return operator new(n); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+#pragma GCC diagnostic pop
 
 namespace {
 
@@ -35,13 +71,37 @@ const char* const select_women = "sex=f\nclass=bad\nage,education\ngood\n";
 const char* const expected_women =
     "30,f,primary,1,bad,0.5,yes\n32,f,primary,2,bad,0.5,yes\n52,f,?,6,bad,0,no\n41.5,f,secondary,10,bad,0,no\n";
 
-// A scratch folder holding the three input files.
-struct inputs : scratch {
-  explicit inputs(const std::string& m = meta, const std::string& d = data, const std::string& s = select_women) {
+// A fresh temporary folder holding the three input files, removed when the
+// object goes.
+class folder {
+ public:
+  explicit folder(const std::string& m = meta, const std::string& d = data, const std::string& s = select_women) {
+    std::string pattern = (std::filesystem::temp_directory_path() / "kelcmd-test-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    dir_ = pattern;
     file("m.meta", m);
     file("d.csv", d);
     file("s.sel", s);
   }
+  ~folder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+  }
+  folder(const folder&) = delete;
+  folder& operator=(const folder&) = delete;
+
+  std::string path(const std::string& name) const { return (dir_ / name).string(); }
+  void file(const std::string& name, const std::string& bytes) const {
+    std::ofstream(path(name), std::ios::binary) << bytes;
+  }
+  std::string read(const std::string& name) const {
+    std::ifstream f(path(name), std::ios::binary);
+    return {std::istreambuf_iterator<char>(f), {}};
+  }
+  bool exists(const std::string& name) const { return std::filesystem::exists(path(name)); }
+
+ private:
+  std::filesystem::path dir_;
 };
 
 std::vector<std::string> names(std::vector<std::string> options = {}) {
@@ -73,6 +133,96 @@ const char* const usage =
     "\n"
     "(*) .gz files are automatically gunzipped.\n";
 
+// rows lines, every other one protected, classes and values spread so that
+// every tuple has neighbours in both groups.
+std::string big_table(unsigned rows) {
+  std::string text;
+  for (unsigned r = 0; r < rows; ++r)
+    text += std::string(r % 2 ? "p," : "u,") + std::to_string(r % 97) + "," + (r % 3 ? "a" : "b") + "," +
+            (r % 5 ? "good" : "bad") + "\n";
+  return text;
+}
+const char* const big_meta = "g,nominal\nx,continuous\ny,nominal\nclass,nominal\n";
+const char* const big_select = "g=p\nclass=bad\nx,y\n";
+
+int wait_status(pid_t pid) {
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// Starts kelcmd in the folder, its console into a pipe whose reading end goes
+// to *console, or, without console, on a closed stdout.
+pid_t start_kelcmd(const folder& dir, const std::vector<std::string>& args, int* console = nullptr) {
+  int fds[2] = {-1, -1};
+  if (console != nullptr && pipe2(fds, O_CLOEXEC) != 0) return -1;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addchdir_np(&actions, dir.path("").c_str());
+  if (console != nullptr)
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+  else
+    posix_spawn_file_actions_addclose(&actions, 1);
+  std::vector<std::string> full{KELCMD_PATH};
+  full.insert(full.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : full) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, KELCMD_PATH, &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  if (console != nullptr) {
+    close(fds[1]);
+    *console = fds[0];
+  }
+  return pid;
+}
+
+struct outcome {
+  int status = 0;  // the exit status (0-255), 128 + signal when killed
+  std::string out;
+};
+
+outcome run_kelcmd(const folder& dir, const std::vector<std::string>& args) {
+  int console = -1;
+  const pid_t pid = start_kelcmd(dir, args, &console);
+  outcome r;
+  std::array<char, 4096> chunk;
+  for (ssize_t n; (n = read(console, chunk.data(), chunk.size())) > 0;) r.out.append(chunk.data(), n);
+  close(console);
+  r.status = wait_status(pid);
+  return r;
+}
+
+int run_in_process(const std::vector<std::string>& args, std::string& console) {
+  std::vector<const char*> argv{"kelcmd"};
+  for (const auto& a : args) argv.push_back(a.c_str());
+  std::ostringstream out;
+  const int status = kelcmd::main_program(static_cast<int>(argv.size()), argv.data(), out);
+  console = out.str();
+  return status;
+}
+
+// Writes text into a FIFO once its reader is there; gives up after a while
+// so that a failing run cannot hang the test.
+void feed_fifo(const std::string& path, const std::string& text) {
+  for (int tries = 0; tries < 1000; ++tries) {
+    const int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK);
+    if (fd < 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      continue;
+    }
+    fcntl(fd, F_SETFL, 0);
+    for (std::size_t done = 0; done < text.size();) {
+      const ssize_t n = write(fd, text.data() + done, text.size() - done);
+      if (n <= 0) break;
+      done += static_cast<std::size_t>(n);
+    }
+    close(fd);
+    return;
+  }
+}
+
 }  // namespace
 
 // Exit status, console (timings as T) and out.csv byte for byte ("-": never
@@ -85,8 +235,14 @@ TEST(golden, runs) {
     int status;
     std::string console, output;
     std::string m = meta, d = data, s = select_women;
+    std::vector<std::pair<std::string, std::string>> files = {};  // other files written, byte for byte
   } cases[] = {
       {"default", names(), 0, finished(2), expected_women},
+      {"metadata and histogram", names({"-md", "back.meta", "-dst", "d.txt"}), 0, finished(2), expected_women, meta,
+       data, select_women,
+       {{"back.meta", "age,continuous\nsex,nominal,f,m\neducation,ordinal,primary,secondary,tertiary\nid,ignore\n"
+                      "class,nominal,bad,good\n"},
+        {"d.txt", "0.5\t2\t0.5\t0.5\t2\n0\t2\t0.5\t1\t4\n"}}},
       {"all", names({"-all"}), 0, finished(2),
        "30,f,primary,1,bad,0.5,yes\n32,f,primary,2,bad,0.5,yes\n50,f,tertiary,5,good,-1,no\n52,f,?,6,bad,0,no\n"
        "41.5,f,secondary,10,bad,0,no\n"},
@@ -120,71 +276,103 @@ TEST(golden, runs) {
        "-"},
   };
   for (const auto& c : cases) {
-    inputs dir(c.m, c.d, c.s);
+    folder dir(c.m, c.d, c.s);
     const outcome r = run_kelcmd(dir, c.args);
     EXPECT_EQ(r.status, c.status) << c.name;
     EXPECT_EQ(without_timings(r.out), c.console) << c.name;
     EXPECT_EQ(dir.exists("out.csv") ? dir.read("out.csv") : "-", c.output) << c.name;
     EXPECT_FALSE(dir.exists("meta.out")) << c.name;
+    for (const auto& [name, bytes] : c.files) EXPECT_EQ(dir.read(name), bytes) << c.name << " " << name;
   }
 }
 
-TEST(golden, metadata_and_distribution_files) {
-  inputs dir;
-  const outcome r = run_kelcmd(dir, names({"-md", "back.meta", "-dst", "d.txt"}));
-  EXPECT_EQ(r.status, 0) << r.out;
-  EXPECT_EQ(dir.read("back.meta"),
-            "age,continuous\nsex,nominal,f,m\neducation,ordinal,primary,secondary,tertiary\nid,ignore\n"
-            "class,nominal,bad,good\n");
-  EXPECT_EQ(dir.read("d.txt"), "0.5\t2\t0.5\t0.5\t2\n0\t2\t0.5\t1\t4\n");
-}
-
-TEST(golden, gzip_input_and_separator) {
-  inputs dir;
+// Inputs other than a plain file: gzip (here with another separator), a
+// FIFO and a named pipe (both fed while the run reads them).
+TEST(golden, gzip_fifo_and_named_pipe_inputs) {
+  folder dir;
   std::string semicolons = data;
   std::replace(semicolons.begin(), semicolons.end(), ',', ';');
   gzFile gz = gzopen(dir.path("d.csv.gz").c_str(), "wb");
   gzwrite(gz, semicolons.data(), static_cast<unsigned>(semicolons.size()));
   gzclose(gz);
-  const outcome r = run_kelcmd(dir, {"m.meta", "d.csv.gz", "s.sel", "out.csv", "-sep", ";"});
-  EXPECT_EQ(r.status, 0) << r.out;
-  EXPECT_EQ(dir.read("out.csv"), expected_women);
-}
-
-// Writes text into a FIFO once its reader is there; gives up after a while
-// so that a failing run cannot hang the test.
-void feed_fifo(const std::string& path, const std::string& text) {
-  for (int tries = 0; tries < 1000; ++tries) {
-    const int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK);
-    if (fd < 0) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      continue;
-    }
-    fcntl(fd, F_SETFL, 0);
-    for (std::size_t done = 0; done < text.size();) {
-      const ssize_t n = write(fd, text.data() + done, text.size() - done);
-      if (n <= 0) break;
-      done += static_cast<std::size_t>(n);
-    }
-    close(fd);
-    return;
-  }
-}
-
-TEST(golden, fifo_and_named_pipe_inputs) {
-  inputs dir;
   ASSERT_EQ(mkfifo(dir.path("fifo.csv").c_str(), 0600), 0);
   const std::string pipe = "\\\\.\\pipe\\kel-golden-" + std::to_string(getpid());
   ASSERT_FALSE(orv::inpout::fs::pipe_path(pipe).empty());
   const struct {
-    std::string name, path, output;
-  } sources[] = {{"fifo.csv", dir.path("fifo.csv").string(), "out1.csv"},
-                 {pipe, orv::inpout::fs::pipe_path(pipe), "out2.csv"}};
-  for (const auto& [name, path, output] : sources) {
-    std::thread feeder(feed_fifo, path, std::string(data));
-    const outcome r = run_kelcmd(dir, {"m.meta", name, "s.sel", output});
-    feeder.join();
+    std::string name, fed, separator, output;
+  } sources[] = {{"d.csv.gz", "", ";", "out1.csv"},
+                 {"fifo.csv", dir.path("fifo.csv"), ",", "out2.csv"},
+                 {pipe, orv::inpout::fs::pipe_path(pipe), ",", "out3.csv"}};
+  for (const auto& [name, fed, separator, output] : sources) {
+    std::thread feeder;
+    if (!fed.empty()) feeder = std::thread(feed_fifo, fed, std::string(data));
+    const outcome r = run_kelcmd(dir, {"m.meta", name, "s.sel", output, "-sep", separator});
+    if (feeder.joinable()) feeder.join();
     EXPECT_EQ(r.status, 0) << name << ": " << r.out;
     EXPECT_EQ(dir.read(output), expected_women) << name;
   }
+}
+
+TEST(big_inputs, running_out_of_memory_names_the_stage) {
+  // A 3 MB line needs a line buffer of 4 MB.
+  folder dir(big_meta, "p,1," + std::string(3 << 20, 'v') + ",good\nu,2,b,bad\n", big_select);
+  const std::vector<std::string> args{dir.path("m.meta"), dir.path("d.csv"), dir.path("s.sel"), dir.path("out.csv")};
+  std::string console;
+  EXPECT_EQ(run_in_process(args, console), 0) << console;
+  allocation_limit = 1 << 20;
+  const int status = run_in_process(args, console);
+  allocation_limit = std::numeric_limits<std::size_t>::max();
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(console, "no atts: 4\nout of memory while reading the data file " + args[1] + "\n");
+}
+
+TEST(big_inputs, the_largest_k_takes_every_neighbour) {
+  folder dir(big_meta, big_table(60), big_select);
+  auto run = [&](const std::string& k, const std::string& out) {
+    const outcome r = run_kelcmd(dir, {"m.meta", "d.csv", "s.sel", out, "-knn", k, "-all"});
+    EXPECT_EQ(r.status, 0) << r.out;
+    return dir.read(out);
+  };
+  const std::string every = run("60", "every.csv");
+  EXPECT_EQ(run("4294967295", "largest.csv"), every);
+  EXPECT_NE(run("1", "one.csv"), every);
+}
+
+// Each row reaches the file whole: a run stopped by a signal leaves a prefix
+// of complete rows (four values, the diff and the verdict).
+TEST(big_inputs, a_killed_run_leaves_only_complete_rows) {
+  for (const int signal : {SIGTERM, SIGINT}) {
+    folder dir(big_meta, big_table(40000), big_select);
+    int console = -1;
+    const pid_t pid = start_kelcmd(dir, names({"-knn", "3", "-all"}), &console);
+    ASSERT_GT(pid, 0);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (dir.read("out.csv").size() < 200 && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    kill(pid, signal);
+    EXPECT_EQ(wait_status(pid), 128 + signal);
+    close(console);
+    const std::string out = dir.read("out.csv");
+    ASSERT_FALSE(out.empty());
+    EXPECT_EQ(out.back(), '\n');
+    std::istringstream rows(out);
+    for (std::string row; std::getline(rows, row);) {
+      EXPECT_EQ(std::count(row.begin(), row.end(), ','), 5) << row;
+      EXPECT_TRUE(row.ends_with(",yes") || row.ends_with(",no")) << row;
+    }
+  }
+}
+
+// With stdout closed, the console lines go nowhere; they never land in a
+// file the run opens in its place, and an output sent to the closed stdout
+// is a failure, not a success.
+TEST(big_inputs, a_closed_stdout_leaves_the_output_files_clean) {
+  folder dir(big_meta, big_table(300), big_select);
+  const outcome open = run_kelcmd(dir, {"m.meta", "d.csv", "s.sel", "out1", "-md", "md1", "-dst", "dst1"});
+  ASSERT_EQ(open.status, 0) << open.out;
+  ASSERT_FALSE(dir.read("out1").empty());
+  EXPECT_EQ(wait_status(start_kelcmd(dir, {"m.meta", "d.csv", "s.sel", "out2", "-md", "md2", "-dst", "dst2"})), 0);
+  for (const char* name : {"out", "md", "dst"})
+    EXPECT_EQ(dir.read(name + std::string("2")), dir.read(name + std::string("1"))) << name;
+  EXPECT_EQ(wait_status(start_kelcmd(dir, {"m.meta", "d.csv", "s.sel", "/dev/stdout"})), 1);
 }
