@@ -2,8 +2,6 @@
 // are checked on the real binary in golden_test.
 #include <gtest/gtest.h>
 
-#include <cfloat>
-
 #include "cli.hpp"
 
 using kelcmd::command_line;
@@ -32,7 +30,6 @@ std::string rejected(std::vector<std::string> options) {
 }  // namespace
 
 TEST(command_line, names_and_defaults) {
-  EXPECT_EQ(parse_command_line({"kelcmd", "a", "b", "c"}).what, command_line::action::usage);
   EXPECT_EQ(parse_command_line({"kelcmd"}).what, command_line::action::usage);
   // Options before the four names are names.
   const auto c = parse_command_line({"kelcmd", "-knn", "3", "-all", "x"});
@@ -41,16 +38,10 @@ TEST(command_line, names_and_defaults) {
   EXPECT_EQ(c.options.output, "x");
   EXPECT_EQ(c.options.k, 2u);
 
+  // Defaults golden_test's default run cannot tell apart.
   const auto s = accepted({});
-  EXPECT_EQ(s.k, 2u);
-  EXPECT_EQ(s.max_distance, FLT_MAX);
   EXPECT_EQ(s.threshold, 0.1);
   EXPECT_EQ(s.threads, 0u);
-  EXPECT_FALSE(s.confidence);
-  EXPECT_FALSE(s.metadata_out_given);
-  EXPECT_FALSE(s.distribution_on);
-  EXPECT_FALSE(s.all);
-  EXPECT_FALSE(s.prevention);
   EXPECT_FALSE(s.reference);
 }
 
@@ -67,40 +58,27 @@ TEST(command_line, option_values) {
   EXPECT_EQ(accepted({"-thr", "-0.25"}).threshold, -0.25);
   EXPECT_EQ(accepted({"-thr", " 1e-1x"}).threshold, 0.10000000149011612);
   EXPECT_EQ(accepted({"-thr", "0x10"}).threshold, 0.0);
-  EXPECT_TRUE(accepted({"-cl", "90"}).confidence);
   EXPECT_EQ(accepted({"-cl", "90"}).z, 1.281551566);
   EXPECT_EQ(accepted({"-cl", "95"}).z, 1.644853627);
   EXPECT_EQ(accepted({"-cl", "99"}).z, 2.326347874);
   EXPECT_EQ(accepted({"-cl", "97.9"}).z, 1.880793608);
-  EXPECT_EQ(accepted({"-j", "1"}).threads, 1u);
   EXPECT_EQ(accepted({"-j", "8", "-j", "3"}).threads, 3u);
   EXPECT_TRUE(accepted({"-reference"}).reference);
-
-  const auto s = accepted({"-sep", ";x", "-md", "meta.out", "-dst", "d.txt", "-all", "-pre", "-all"});
-  EXPECT_EQ(s.separator, ';');
-  EXPECT_TRUE(s.metadata_out_given);
-  EXPECT_EQ(s.metadata_out, "meta.out");
-  EXPECT_TRUE(s.distribution_on);
-  EXPECT_EQ(s.distribution_out, "d.txt");
-  EXPECT_TRUE(s.all);
-  EXPECT_TRUE(s.prevention);
+  EXPECT_EQ(accepted({"-sep", ";x"}).separator, ';');
 }
 
 TEST(command_line, rejections) {
-  const std::pair<std::vector<std::string>, std::string> cases[] = {
-      {{"-knn", "-2"}, "str2int:: a negative number provided."},
-      {{"-knn", "4294967296"}, "str2int:: overflow"},
-      {{"-mxd", "-1e-9"}, "Max distance must be greater than 0"},
-      {{"-cl", "100"}, "Confidence level must be in [95,99]"},
-      {{"-cl", "x"}, "Confidence level must be in [95,99]"},
-      {{"-j", "0"}, "Worker threads must be between 1 and 1024"},
-      {{"-j", "5000"}, "Worker threads must be between 1 and 1024"},
-      {{"-j", "two"}, "two: _not an int"},
-      {{"-knm", "3"}, "Unknown command: -knm"},
-      {{"-ALL"}, "Unknown command: -ALL"},
-      {{"-bad", "-mxd", "-1"}, "Unknown command: -bad"},  // the first rejection wins
-  };
-  for (const auto& [options, message] : cases) EXPECT_EQ(rejected(options), message) << options[0];
+  EXPECT_EQ(rejected({"-knn", "-2"}), "str2int:: a negative number provided.");
+  EXPECT_EQ(rejected({"-knn", "4294967296"}), "str2int:: overflow");
+  EXPECT_EQ(rejected({"-mxd", "-1e-9"}), "Max distance must be greater than 0");
+  EXPECT_EQ(rejected({"-cl", "100"}), "Confidence level must be in [95,99]");
+  EXPECT_EQ(rejected({"-cl", "x"}), "Confidence level must be in [95,99]");
+  EXPECT_EQ(rejected({"-j", "0"}), "Worker threads must be between 1 and 1024");
+  EXPECT_EQ(rejected({"-j", "5000"}), "Worker threads must be between 1 and 1024");
+  EXPECT_EQ(rejected({"-j", "two"}), "two: _not an int");
+  EXPECT_EQ(rejected({"-knm", "3"}), "Unknown command: -knm");
+  EXPECT_EQ(rejected({"-ALL"}), "Unknown command: -ALL");
+  EXPECT_EQ(rejected({"-bad", "-mxd", "-1"}), "Unknown command: -bad");  // the first rejection wins
   for (const char* option : {"-knn", "-sep", "-mxd", "-thr", "-cl", "-md", "-dst", "-j"})
     EXPECT_EQ(rejected({"-all", option}), std::string("Option ") + option + " needs a value");
 }
