@@ -147,12 +147,12 @@ const char* const big_select = "g=p\nclass=bad\nx,y\n";
 
 int wait_status(pid_t pid) {
   int status = 0;
-  waitpid(pid, &status, 0);
+  if (pid <= 0 || waitpid(pid, &status, 0) != pid) return -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-// Starts kelcmd in the folder, its console into a pipe whose reading end goes
-// to *console, or, without console, on a closed stdout.
+// Starts kelcmd in the folder with its console on a pipe (the reading end put
+// in *console) or, without console, with stdout closed.
 pid_t start_kelcmd(const folder& dir, const std::vector<std::string>& args, int* console = nullptr) {
   int fds[2] = {-1, -1};
   if (console != nullptr && pipe2(fds, O_CLOEXEC) != 0) return -1;
@@ -178,20 +178,15 @@ pid_t start_kelcmd(const folder& dir, const std::vector<std::string>& args, int*
   return pid;
 }
 
-struct outcome {
-  int status = 0;  // the exit status (0-255), 128 + signal when killed
-  std::string out;
-};
-
-outcome run_kelcmd(const folder& dir, const std::vector<std::string>& args) {
+// Runs kelcmd in the folder: its exit status and console.
+std::pair<int, std::string> run_kelcmd(const folder& dir, const std::vector<std::string>& args) {
   int console = -1;
   const pid_t pid = start_kelcmd(dir, args, &console);
-  outcome r;
+  std::string out;
   std::array<char, 4096> chunk;
-  for (ssize_t n; (n = read(console, chunk.data(), chunk.size())) > 0;) r.out.append(chunk.data(), n);
+  for (ssize_t n; (n = read(console, chunk.data(), chunk.size())) > 0;) out.append(chunk.data(), n);
   close(console);
-  r.status = wait_status(pid);
-  return r;
+  return {wait_status(pid), out};
 }
 
 int run_in_process(const std::vector<std::string>& args, std::string& console) {
@@ -203,23 +198,18 @@ int run_in_process(const std::vector<std::string>& args, std::string& console) {
   return status;
 }
 
-// Writes text into a FIFO once its reader is there; gives up after a while
-// so that a failing run cannot hang the test.
+// Writes text into a FIFO once its reader is there (in one write: it is
+// shorter than PIPE_BUF); gives up after a while so that a failing run cannot
+// hang the test.
 void feed_fifo(const std::string& path, const std::string& text) {
   for (int tries = 0; tries < 1000; ++tries) {
-    const int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK);
-    if (fd < 0) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      continue;
+    if (const int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK); fd >= 0) {
+      fcntl(fd, F_SETFL, 0);
+      EXPECT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+      close(fd);
+      return;
     }
-    fcntl(fd, F_SETFL, 0);
-    for (std::size_t done = 0; done < text.size();) {
-      const ssize_t n = write(fd, text.data() + done, text.size() - done);
-      if (n <= 0) break;
-      done += static_cast<std::size_t>(n);
-    }
-    close(fd);
-    return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
 }
 
@@ -277,9 +267,9 @@ TEST(golden, runs) {
   };
   for (const auto& c : cases) {
     folder dir(c.m, c.d, c.s);
-    const outcome r = run_kelcmd(dir, c.args);
-    EXPECT_EQ(r.status, c.status) << c.name;
-    EXPECT_EQ(without_timings(r.out), c.console) << c.name;
+    const auto [status, out] = run_kelcmd(dir, c.args);
+    EXPECT_EQ(status, c.status) << c.name;
+    EXPECT_EQ(without_timings(out), c.console) << c.name;
     EXPECT_EQ(dir.exists("out.csv") ? dir.read("out.csv") : "-", c.output) << c.name;
     EXPECT_FALSE(dir.exists("meta.out")) << c.name;
     for (const auto& [name, bytes] : c.files) EXPECT_EQ(dir.read(name), bytes) << c.name << " " << name;
@@ -306,9 +296,9 @@ TEST(golden, gzip_fifo_and_named_pipe_inputs) {
   for (const auto& [name, fed, separator, output] : sources) {
     std::thread feeder;
     if (!fed.empty()) feeder = std::thread(feed_fifo, fed, std::string(data));
-    const outcome r = run_kelcmd(dir, {"m.meta", name, "s.sel", output, "-sep", separator});
+    const auto [status, out] = run_kelcmd(dir, {"m.meta", name, "s.sel", output, "-sep", separator});
     if (feeder.joinable()) feeder.join();
-    EXPECT_EQ(r.status, 0) << name << ": " << r.out;
+    EXPECT_EQ(status, 0) << name << ": " << out;
     EXPECT_EQ(dir.read(output), expected_women) << name;
   }
 }
@@ -329,8 +319,8 @@ TEST(big_inputs, running_out_of_memory_names_the_stage) {
 TEST(big_inputs, the_largest_k_takes_every_neighbour) {
   folder dir(big_meta, big_table(60), big_select);
   auto run = [&](const std::string& k, const std::string& out) {
-    const outcome r = run_kelcmd(dir, {"m.meta", "d.csv", "s.sel", out, "-knn", k, "-all"});
-    EXPECT_EQ(r.status, 0) << r.out;
+    const auto [status, console] = run_kelcmd(dir, {"m.meta", "d.csv", "s.sel", out, "-knn", k, "-all"});
+    EXPECT_EQ(status, 0) << console;
     return dir.read(out);
   };
   const std::string every = run("60", "every.csv");
@@ -368,8 +358,8 @@ TEST(big_inputs, a_killed_run_leaves_only_complete_rows) {
 // is a failure, not a success.
 TEST(big_inputs, a_closed_stdout_leaves_the_output_files_clean) {
   folder dir(big_meta, big_table(300), big_select);
-  const outcome open = run_kelcmd(dir, {"m.meta", "d.csv", "s.sel", "out1", "-md", "md1", "-dst", "dst1"});
-  ASSERT_EQ(open.status, 0) << open.out;
+  const auto [status, console] = run_kelcmd(dir, {"m.meta", "d.csv", "s.sel", "out1", "-md", "md1", "-dst", "dst1"});
+  ASSERT_EQ(status, 0) << console;
   ASSERT_FALSE(dir.read("out1").empty());
   EXPECT_EQ(wait_status(start_kelcmd(dir, {"m.meta", "d.csv", "s.sel", "out2", "-md", "md2", "-dst", "dst2"})), 0);
   for (const char* name : {"out", "md", "dst"})
