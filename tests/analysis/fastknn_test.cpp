@@ -282,7 +282,6 @@ TEST(fastknn_search, hand_checked_and_caller_mistakes) {
   const std::vector<unsigned> p0 = {0}, u_ties = {1, 2, 5, 7}, p_self = {0, 1}, u_self = {0, 2};
   const fastknn ties(con_m, {true, con_cls.data(), nullptr}, p0, u_ties);
   const fastknn self(nom_m, {true, nom_cls.data(), nullptr}, p_self, u_self);
-  const float nan = std::numeric_limits<float>::quiet_NaN();
   const struct {
     const fastknn& f;
     unsigned q, k;
@@ -295,7 +294,7 @@ TEST(fastknn_search, hand_checked_and_caller_mistakes) {
       {ties, 0, 2, std::nextafter(0.1f, 0.0f), {0, 0}, {0, 0}},
       {self, 0, 5, FLT_MAX, {1, 0}, {1, 1}},
       {self, 3, 5, FLT_MAX, {2, 1}, {2, 2}},
-      {self, 3, 5, nan, {2, 1}, {2, 2}},  // NaN bound: no bound at all
+      {self, 3, 5, std::numeric_limits<float>::quiet_NaN(), {2, 1}, {2, 2}},  // NaN bound: no bound at all
   };
   for (kernel_level l : levels()) {
     level_guard g(l);

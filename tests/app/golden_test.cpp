@@ -163,10 +163,8 @@ pid_t start_kelcmd(const folder& dir, const std::vector<std::string>& args, int*
     posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
   else
     posix_spawn_file_actions_addclose(&actions, 1);
-  std::vector<std::string> full{KELCMD_PATH};
-  full.insert(full.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& a : full) argv.push_back(a.data());
+  std::vector<char*> argv{const_cast<char*>(KELCMD_PATH)};
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
   pid_t pid = -1;
   if (posix_spawn(&pid, KELCMD_PATH, &actions, nullptr, argv.data(), environ) != 0) pid = -1;
@@ -189,13 +187,13 @@ std::pair<int, std::string> run_kelcmd(const folder& dir, const std::vector<std:
   return {wait_status(pid), out};
 }
 
-int run_in_process(const std::vector<std::string>& args, std::string& console) {
+// Runs the program in this process: its exit status and console.
+std::pair<int, std::string> run_in_process(const std::vector<std::string>& args) {
   std::vector<const char*> argv{"kelcmd"};
   for (const auto& a : args) argv.push_back(a.c_str());
   std::ostringstream out;
   const int status = kelcmd::main_program(static_cast<int>(argv.size()), argv.data(), out);
-  console = out.str();
-  return status;
+  return {status, out.str()};
 }
 
 // Writes text into a FIFO once its reader is there (in one write: it is
@@ -307,13 +305,13 @@ TEST(big_inputs, running_out_of_memory_names_the_stage) {
   // A 3 MB line needs a line buffer of 4 MB.
   folder dir(big_meta, "p,1," + std::string(3 << 20, 'v') + ",good\nu,2,b,bad\n", big_select);
   const std::vector<std::string> args{dir.path("m.meta"), dir.path("d.csv"), dir.path("s.sel"), dir.path("out.csv")};
-  std::string console;
-  EXPECT_EQ(run_in_process(args, console), 0) << console;
+  const auto [status, console] = run_in_process(args);
+  EXPECT_EQ(status, 0) << console;
   allocation_limit = 1 << 20;
-  const int status = run_in_process(args, console);
+  const auto [failed, message] = run_in_process(args);
   allocation_limit = std::numeric_limits<std::size_t>::max();
-  EXPECT_EQ(status, 1);
-  EXPECT_EQ(console, "no atts: 4\nout of memory while reading the data file " + args[1] + "\n");
+  EXPECT_EQ(failed, 1);
+  EXPECT_EQ(message, "no atts: 4\nout of memory while reading the data file " + args[1] + "\n");
 }
 
 TEST(big_inputs, the_largest_k_takes_every_neighbour) {
