@@ -18,16 +18,11 @@ using kel::testing::load;
 
 namespace {
 
-// What write puts into a fresh file of the name it is given.
+// What write puts into a file of the name it is given.
 std::string written(const std::function<void(const std::string&)>& write) {
-  char name[] = "/tmp/kel-out-XXXXXX";
-  close(mkstemp(name));
+  const std::string name = kel::testing::scratch_path();
   write(name);
-  std::ifstream f(name);
-  std::stringstream s;
-  s << f.rdbuf();
-  unlink(name);
-  return s.str();
+  return kel::testing::take_file(name);
 }
 
 // Found and matching among the candidates.
