@@ -131,13 +131,17 @@ void attcontinuous::normalize() {
     mad = 1.0f;
     return;
   }
-  const float m = sum / static_cast<float>(n);
-  float s = 0.0f;
+  const float nf = static_cast<float>(n);
+  const float m = sum / nf;
+  // The mean absolute deviation is a sum of terms |v - mean| / n, each
+  // rounded to float, not one division at the end: the two differ in the
+  // last bits, and whole deviations can overflow where their n-ths do not.
+  float d = 0.0f;
   for (const float v : values) {
     if (v == missingContinuous) continue;
-    s = s + std::fabs(v - m);
+    const float term = std::fabs(v - m) / nf;
+    d = d + term;
   }
-  float d = s / static_cast<float>(n);
   if (!std::isfinite(m) || !std::isfinite(d))
     throw orv::util::error("cannot standardize " + name + ": values out of range");
   // All values equal: keep them as distances from the mean rather than 0/0.

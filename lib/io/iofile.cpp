@@ -217,9 +217,9 @@ std::int64_t iofile::size() {
 
 std::int64_t iofile::copy_all_from(ioconn& src) {
   if (src.is_file()) {
-    // Only ever grow: bytes of this file beyond the copied range stay.
-    const std::int64_t final_length = tell() + src.size() - src.tell();
-    if (final_length > size()) resize(final_length);
+    // The final length first, shrinking too: an old tail beyond the copy
+    // would otherwise stay behind the new data.
+    resize(tell() + src.size() - src.tell());
   }
   return ioconn::copy_all_from(src);
 }

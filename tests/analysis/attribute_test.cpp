@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <cstdint>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -88,10 +90,16 @@ TEST(attcontinuous, fields_are_read_like_atof_but_must_be_finite) {
     EXPECT_EQ(error_of([&] { a->addValue(text); }), std::string("not a finite number: ") + text);
 }
 
+// The bits of a float, to compare with hand-worked patterns.
+std::uint32_t bits(float f) { return std::bit_cast<std::uint32_t>(f); }
+
 TEST(attcontinuous, standardizes_against_a_hand_computation) {
-  // n = 3, mean = 9 / 3 = 3, mad = (2 + 1 + 3) / 3 = 2; the "?" stays.
+  // n = 3; mean = (1 + 2 + 6) / 3 = 3. mad sums the rounded terms |v - 3| / 3:
+  // 2/3 -> 0x3f2aaaab, 1/3 -> 0x3eaaaaab; their exact sum 1 + 2^-25 is a
+  // quarter unit above 1 and rounds to 1; + 3/3 gives mad = 2. The "?" stays.
   auto a = column<attcontinuous>({"1", "2", "?", "6", "?"}, "age");
   a->normalize();
+  EXPECT_EQ(a->getMad(), 2.0f);
   EXPECT_EQ(a->valuesView(), (std::vector<float>{-1.0f, -0.5f, missingContinuous, 1.5f, missingContinuous}));
   EXPECT_EQ(a->decodeContinuous("5"), 1.0f);
   EXPECT_EQ(error_of([&] { a->decodeContinuous("nan"); }), "cannot decodenan");
@@ -99,29 +107,82 @@ TEST(attcontinuous, standardizes_against_a_hand_computation) {
   expect_six_ops(*a, {0, 1, 3}, 2, a->decodeContinuous("2"), a->decodeContinuous("?"));
 }
 
+TEST(attcontinuous, the_mean_absolute_deviation_adds_rounded_terms) {
+  // 1, 2, 3, 3, 4, 5, 2.5: sum 20.5 (exact), mean = 20.5 / 7 -> 0x403b6db7
+  // (2.9285715). Each term |v - mean| / 7 rounds to float before it is
+  // added; the sum is 0x3f705399 (0.9387756). Dividing the sum of the
+  // deviations once, at the end, would give 0x3f705397 instead.
+  auto a = column<attcontinuous>({"1", "2", "3", "3", "4", "5", "2.5"});
+  a->normalize();
+  EXPECT_EQ(bits(a->getMean()), 0x403b6db7u);
+  EXPECT_EQ(bits(a->getMad()), 0x3f705399u);
+  // (1 - mean) / mad, then back as value * mad + mean, each step in float.
+  EXPECT_STREQ(a->getString(0), "0.99999988079071044921875");
+
+  // The terms stay finite where the sum of whole deviations would not:
+  // mean = 3.4e38 / 3, and |3.4e38 - mean| + 2 * mean overflows, while the
+  // thirds do not.
+  auto big = column<attcontinuous>({"3.4e38", "0", "0"});
+  big->normalize();
+  EXPECT_EQ(big->getContinuous(1), big->getContinuous(2));
+  EXPECT_STREQ(big->getString(1), "0");
+}
+
 TEST(attcontinuous, standardizes_in_single_precision_and_prints_raw_units) {
-  // In float 2^24 + 1 + 1 stays 2^24, so the mean is 5592405.5 (not
-  // 5592406), and the deviations round before they are added.
+  // In float 2^24 + 1 + 1 stays 2^24, so the mean is 2^24 / 3 -> 5592405.5
+  // (floats there are 0.5 apart). The terms: |2^24 - mean| = 11184810.5
+  // rounds to the even 11184810, / 3 = 3728270 exactly; |1 - mean| =
+  // 5592404.5, / 3 = 1864134.8333 -> 1864134.875 (steps of 0.125). Sum:
+  // 3728270 + 1864134.875 -> 5592405 (steps of 0.5), + 1864134.875 -> 7456540.
   auto a = column<attcontinuous>({"16777216", "1", "1"});
   a->normalize();
   EXPECT_EQ(a->getMean(), 5592405.5f);
-  EXPECT_EQ(a->getMad(), 7456539.5f);
-  EXPECT_EQ(a->getContinuous(0), 1.50000011920928955078125f);
-  EXPECT_EQ(a->getContinuous(1), -0.75f);
-  // Decoding subtracts and divides in double and rounds once.
-  EXPECT_EQ(a->decodeContinuous("10000000.3"), 0.5911046266555786f);
-  // value * mad and + mean round separately: a fused form would give 0.875.
+  EXPECT_EQ(a->getMad(), 7456540.0f);
+  // 11184810 / 7456540 = 1.5 exactly; -5592404.5 / 7456540 = -0.7499999330
+  // -> the float one unit (2^-24) above -0.75.
+  EXPECT_EQ(a->getContinuous(0), 1.5f);
+  EXPECT_EQ(a->getContinuous(1), -0.749999940395355224609375f);
+  // Decoding subtracts and divides in double and rounds once:
+  // (10000000.3 - 5592405.5) / 7456540 = 0.5911045606... -> 0x3f1752a1.
+  EXPECT_EQ(bits(a->decodeContinuous("10000000.3")), 0x3f1752a1u);
+  // value * mad -> -5592404.5 and + mean round separately, giving 1; a fused
+  // form would give 0.9444444.
   EXPECT_STREQ(a->getString(1), "1");
   EXPECT_STREQ(a->getString(0), "16777216");
 
-  // Raw units without trailing zeros; mean 0 and mad 16 keep every value
-  // exact through the round trip.
-  const auto texts = {"0", "2.5", "30", "-32.5", "15.5", "-15.5"};
+  // Raw units without trailing zeros. Mean 0 and mad 128 / 8 = 16 keep every
+  // value exact through the round trip (each term |v| / 8 and every partial
+  // sum is exact).
+  const auto texts = {"0", "2.5", "30", "-32.5", "15.5", "-15.5", "16", "-16"};
   auto b = column<attcontinuous>(texts);
   b->normalize();
   ASSERT_EQ(b->getMad(), 16.0f);
   unsigned row = 0;
   for (const char* text : texts) EXPECT_STREQ(b->getString(row++), text);
+}
+
+// getString keeps recent texts in a small table; 1022 distinct values are
+// more than it has places, so some must share one, and each still gets its
+// own text. The values are +-1..511 and +-256 again: mean 0, and mad =
+// 2 * 2^17 / 1024 = 256 with every term |v| / 1024 and partial sum exact, so
+// every value comes back as the integer it was.
+TEST(attcontinuous, every_value_gets_its_own_text) {
+  attcontinuous a("x");
+  std::vector<std::string> texts;
+  auto add = [&](int v) {
+    texts.push_back(std::to_string(v));
+    a.addValue(texts.back());
+  };
+  for (int k = 1; k < 512; ++k) {
+    add(k);
+    add(-k);
+  }
+  add(256);
+  add(-256);
+  a.normalize();
+  ASSERT_EQ(a.getMad(), 256.0f);
+  for (int pass = 0; pass < 2; ++pass)
+    for (unsigned row = 0; row < texts.size(); ++row) EXPECT_EQ(a.getString(row), texts[row]) << row;
 }
 
 TEST(attcontinuous, constant_empty_and_overflowing_columns) {
@@ -139,10 +200,11 @@ TEST(attcontinuous, constant_empty_and_overflowing_columns) {
   EXPECT_EQ(b->getMad(), 1.0f);
   EXPECT_EQ(b->decodeContinuous("2.5"), 2.5f);
 
-  // The sum overflows; or the mean is 0 and the deviations overflow.
+  // The sum overflows.
   EXPECT_EQ(error_of([] { column<attcontinuous>({"3e38", "3e38", "1"}, "income")->normalize(); }),
             "cannot standardize income: values out of range");
-  EXPECT_EQ(error_of([] { column<attcontinuous>({"3e38", "-3e38"}, "debt")->normalize(); }),
+  // mean = -3e38 / 3 = -1e38, and |3e38 + 1e38| overflows a term.
+  EXPECT_EQ(error_of([] { column<attcontinuous>({"3e38", "-3e38", "-3e38"}, "debt")->normalize(); }),
             "cannot standardize debt: values out of range");
 }
 

@@ -239,6 +239,16 @@ TEST(golden, runs) {
        "31,m,primary,3,good\n33,m,primary,4,bad\n51,m,tertiary,7,good\n?,m,tertiary,8,good\n40,?,secondary,9,bad\n"},
       {"confidence", names({"-cl", "95", "-knn", "2"}), 0, finished(0),
        "30,f,primary,1,bad,0,no\n32,f,primary,2,bad,0,no\n52,f,?,6,bad,0,no\n41.5,f,secondary,10,bad,0,no\n"},
+      // x is standardized with mean 20.5 / 7 -> 0x403b6db7 and mad = the sum
+      // of the rounded terms |x - mean| / 7 -> 0x3f705399 (worked out step
+      // by step in float): 1 comes back as (1 - mean) / mad * mad + mean,
+      // one unit below 1. No diff reaches 2, so every row is unchanged.
+      {"standardized write-back", names({"-pre", "-thr", "2"}), 0,
+       "no atts: 3\nno rows: 7\nreading data elapsed time:  T secs.\nno. protected 4\nno. unprotected 3\n"
+       "output: 4 acond cases, 3 class value, 0 discriminated.\nother elapsed time:  T secs.\n",
+       "0.99999988079071044921875,p,bad\n3,p,good\n4,p,bad\n2.5,p,bad\n2,u,bad\n3,u,good\n5,u,good\n",
+       "x,continuous\ng,nominal\nclass,nominal\n", "1,p,bad\n2,u,bad\n3,p,good\n3,u,good\n4,p,bad\n5,u,good\n2.5,p,bad\n",
+       "g=p\nclass=bad\nx\ngood\n"},
       {"usage", {"m.meta", "d.csv", "out.csv"}, 0, usage, "-"},
       {"missing data", {"m.meta", "missing.csv", "s.sel", "out.csv"}, 1,
        "no atts: 5\nFile: missing.csv not found or inaccessible\n", "-"},

@@ -86,27 +86,38 @@ TEST(iofile, positions_length_and_maps) {
   EXPECT_EQ(read_file(name), "Q");
 }
 
-// Copies retry short writes and keep the tail of a longer target; moving
-// never replaces an existing file.
+// Copies retry short writes; a copy of a whole file leaves the target
+// exactly as long as what it holds up to the copy plus the copied bytes
+// (shorter too), so no old tail survives after the new data; moving never
+// replaces an existing file.
 TEST(iofile, copies_and_moves) {
   const std::string from = path("copy-from"), to = path("copy-to");
   std::string bytes(200000, 'x');
   for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>('a' + i % 26);
   write_file(from, bytes);
+  write_file(to, std::string(300000, '#'));
   iofile src, dst;
   ASSERT_TRUE(src.open(from, READ, 0644));
-  ASSERT_TRUE(dst.open(to, WRITE | CREATE | TRUNCATE, 0644));
+  ASSERT_TRUE(dst.open(to, READ | WRITE, 0644));
   EXPECT_EQ(dst.copy_from(src, 70000), 70000);
   EXPECT_EQ(dst.copy_all_from(src), 130000);
   dst.close();
   EXPECT_EQ(read_file(to), bytes);
+
   write_file(to, std::string(10, '#'));
   write_file(from, "abc");
-  ASSERT_TRUE(src.open(from, READ, 0644));
-  ASSERT_TRUE(dst.open(to, READ | WRITE, 0644));
-  EXPECT_EQ(dst.copy_all_from(src), 3);
-  dst.close();
-  EXPECT_EQ(read_file(to), "abc#######");
+  for (const std::int64_t at : {0, 2, 12}) {
+    write_file(to, std::string(10, '#'));
+    ASSERT_TRUE(src.open(from, READ, 0644));
+    ASSERT_TRUE(dst.open(to, READ | WRITE, 0644));
+    ASSERT_EQ(dst.lseek(at, LSEEK_SET), at);
+    EXPECT_EQ(dst.copy_all_from(src), 3);
+    dst.close();
+    std::string want = std::string(10, '#').substr(0, static_cast<std::size_t>(at));
+    want.resize(static_cast<std::size_t>(at), '\0');  // past the end: a hole of zero bytes
+    EXPECT_EQ(read_file(to), want + "abc") << at;
+  }
+  write_file(to, "abc#######");
 
   EXPECT_EQ(fs::move_file(from, to), 1);
   EXPECT_EQ(read_file(to), "abc#######");
