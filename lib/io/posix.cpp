@@ -19,7 +19,9 @@ int read_fd(int fd, void* buf, int n) {
 
 int write_fd(int fd, const void* buf, int n) {
   // Block SIGPIPE for this thread; if the write raises it, take the pending
-  // signal off again unless it was already pending before.
+  // signal off again unless it was already pending before. A write cut short
+  // by the reader closing returns the count written and still raises it, so
+  // the pending set decides, not the result.
   sigset_t pipe_set, old_set;
   sigemptyset(&pipe_set);
   sigaddset(&pipe_set, SIGPIPE);
@@ -36,9 +38,12 @@ int write_fd(int fd, const void* buf, int n) {
   const int saved = errno;
 
   if (masked) {
-    if (w < 0 && saved == EPIPE && !was_pending) {
-      const timespec zero{0, 0};
-      while (sigtimedwait(&pipe_set, nullptr, &zero) < 0 && errno == EINTR) {
+    if (!was_pending) {
+      sigemptyset(&pending);
+      if (sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1) {
+        const timespec zero{0, 0};
+        while (sigtimedwait(&pipe_set, nullptr, &zero) < 0 && errno == EINTR) {
+        }
       }
     }
     pthread_sigmask(SIG_SETMASK, &old_set, nullptr);

@@ -1,8 +1,10 @@
 // Files, pipes and gzip files, how an input name is opened, and data sources.
 #include <fcntl.h>
+#include <signal.h>
 #include <sqlite3.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -213,6 +215,31 @@ TEST(fs, anonymous_pipes) {
   ASSERT_TRUE(fs::make_pipe(pair));
   pair.first->close();
   EXPECT_EQ(pair.second->write("x", 1), -1);
+}
+
+// Linux cuts a blocked write to a pipe short when the reader closes, and
+// raises SIGPIPE all the same: the count written comes back and the process
+// lives on.
+TEST(fs, a_write_cut_short_by_the_reader_is_survived) {
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    fs::connection_pair pair;
+    if (!fs::make_pipe(pair)) _exit(2);
+    std::thread closer([&] {
+      pause_ms(200);
+      pair.first->close();
+    });
+    const std::string bytes(300 * 1024, 'x');
+    const int n = static_cast<int>(bytes.size());
+    const int written = pair.second->write(bytes.data(), n);
+    closer.join();
+    _exit(written == -1 || (written > 0 && written < n) ? 0 : 3);
+  }
+  int raw = 0;
+  ASSERT_EQ(waitpid(pid, &raw, 0), pid);
+  ASSERT_TRUE(WIFEXITED(raw)) << "ended by signal " << WTERMSIG(raw);
+  EXPECT_EQ(WEXITSTATUS(raw), 0);
 }
 
 namespace {
