@@ -1,5 +1,9 @@
 #include "analysis/textindex.hpp"
 
+#include <sys/random.h>
+#include <time.h>
+#include <unistd.h>
+
 #include <cstring>
 
 namespace kel {
@@ -18,8 +22,46 @@ std::uint32_t load32(const char* p) {
   return w;
 }
 
+// The multiplier words are drawn afresh by every process: with fixed ones,
+// texts crafted so that a factor of the product is zero all hash alike, and a
+// column of them takes quadratic time to index. Codes never depend on the
+// hash, so results do not change from one process to the next.
+struct keys {
+  std::uint64_t left, right, nonzero;
+};
+
+std::uint64_t scramble(std::uint64_t x) {
+  x ^= x >> 33;
+  x *= 0xFF51AFD7ED558CCDull;
+  x ^= x >> 33;
+  x *= 0xC4CEB9FE1A85EC53ull;
+  return x ^ (x >> 33);
+}
+
+keys drawKeys() {
+  std::uint64_t words[3] = {0, 0, 0};
+  if (getrandom(words, sizeof words, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof words)) {
+    // No entropy to be had this early: the clock, the process and where the
+    // program was loaded still differ from run to run.
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    const auto base = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(&words));
+    words[0] = scramble(static_cast<std::uint64_t>(now.tv_nsec) ^ (static_cast<std::uint64_t>(now.tv_sec) << 20));
+    words[1] = scramble(words[0] ^ static_cast<std::uint64_t>(getpid()));
+    words[2] = scramble(words[1] ^ base);
+  }
+  return {words[0] ^ 0xA0761D6478BD642Full, words[1] ^ 0xE7037ED1A0B428DBull, words[2] | 1};
+}
+
+const keys secret = drawKeys();
+
 std::uint64_t mix(std::uint64_t a, std::uint64_t b) {
-  const unsigned __int128 product = static_cast<unsigned __int128>(a ^ 0xA0761D6478BD642Full) * (b ^ 0xE7037ED1A0B428DBull);
+  std::uint64_t x = a ^ secret.left;
+  std::uint64_t y = b ^ secret.right;
+  // A zero factor would give one hash to every text that meets it.
+  x = x != 0 ? x : secret.nonzero;
+  y = y != 0 ? y : secret.nonzero;
+  const unsigned __int128 product = static_cast<unsigned __int128>(x) * y;
   return static_cast<std::uint64_t>(product) ^ static_cast<std::uint64_t>(product >> 64);
 }
 
@@ -64,6 +106,13 @@ void textindex::grow(std::size_t capacity) {
     while (slots_[i].code >= 0) i = (i + 1) & mask_;
     slots_[i] = s;
   }
+}
+
+std::size_t textindex::displacement() const {
+  std::size_t total = 0;
+  for (std::size_t i = 0; i < slots_.size(); ++i)
+    if (slots_[i].code >= 0) total += (i - (slots_[i].hash & mask_)) & mask_;
+  return total;
 }
 
 void textindex::reserve(std::size_t entries) {

@@ -34,6 +34,10 @@ class textindex {
 
   std::size_t size() const { return used_; }
 
+  // How far the entries lie from the slots their hashes name, summed: the
+  // extra probes that looking every text up once costs.
+  std::size_t displacement() const;
+
  private:
   struct slot {
     std::uint32_t hash;

@@ -7,6 +7,7 @@
 #include <initializer_list>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "text_input.hpp"
 
@@ -60,6 +61,37 @@ TEST(attnominal, codes_in_first_occurrence_order_and_conditions) {
   // Without "?" in the data a missing condition value leaves rows undecided.
   auto full = column<attnominal>({"m", "f"});
   for (unsigned row : {0u, 1u}) EXPECT_EQ(full->evalCond(row, opNotEqual, full->decodeNominal("?")), -1);
+}
+
+// Texts of 9 to 16 bytes that share their first eight bytes, a word chosen
+// to zero a factor of a fixed multiplicative hash, must spread over the
+// slots like ordinary texts; their codes stay in first-occurrence order.
+TEST(textindex, crafted_texts_spread_like_ordinary_ones) {
+  constexpr int n = 20000;
+  const std::string words[] = {
+      std::string("\x2f\x64\xbd\x78\x64\x1d\x76\xa0", 8),  // 0xA0761D6478BD642F, little-endian
+      std::string("\xdb\x28\xb4\xa0\xd1\x7e\x03\xe7", 8),  // 0xE7037ED1A0B428DB
+      std::string(8, '\0'), std::string(8, 'x')};
+  const auto indexed = [](const std::vector<std::string>& texts) {
+    std::vector<std::string> dict;
+    textindex index;
+    for (const std::string& t : texts) {
+      dict.push_back(t);
+      index.insert(t, static_cast<std::int32_t>(dict.size() - 1), dict);
+    }
+    index.insert(texts[0], 99, dict);  // a text keeps its first code
+    for (int i = 0; i < n; ++i) EXPECT_EQ(index.find(texts[static_cast<std::size_t>(i)], dict), i);
+    return index.displacement();
+  };
+  std::vector<std::string> ordinary;
+  for (int i = 0; i < n; ++i) ordinary.push_back("value-" + std::to_string(i));
+  const std::size_t plain = indexed(ordinary);
+  for (const std::string& word : words) {
+    std::vector<std::string> crafted;
+    for (int i = 0; i < n; ++i) crafted.push_back(word + std::to_string(i));
+    // A shared hash would put every text in one run: n * n / 2 probes.
+    EXPECT_LT(indexed(crafted), 3 * plain + n / 10) << plain;
+  }
 }
 
 TEST(attordinal, codes_conditions_and_distances_follow_the_declared_scale) {
