@@ -7,20 +7,27 @@
 //   3 user          ignored (SQLite has no users)
 //   4 password      ignored
 //   5 row limit     the most rows to return; empty or 0: all
-//   6 query         one SQL statement
+//   6 query         one read-only SQL statement
 //   7 "exit"
 // (Data-source texts name these q1, q2, q3, q4, q5 = query,
 // q6 = row limit; the client sends q6 before q5.)
 //
 // Answer: "*** N rows" and then the N rows, one per line, columns separated
 // by commas, NULL written as "?"; or one line with the error, and nothing
-// else. The rows are gathered first, so the "***" line is only written once
-// the whole result is known to be good. A value holding a comma, a line end
-// or a zero byte cannot be written in this format and is an error.
+// else. The "***" line is only written once the whole result is known to be
+// good, so a failure part way through never passes for a shorter result: the
+// rows are kept as they come, in memory while they are few and in an
+// unnamed temporary file (in TMPDIR, or /tmp) beyond that, so a large result
+// costs disk rather than memory. A value holding a comma, a line end or a
+// zero byte cannot be written in this format and is an error. A statement
+// that could write (including VACUUM INTO, which would create a file) is
+// refused, and running out of memory is answered with an error line.
 //
 // Exit status: 0 after an answer of rows, 1 after an error line, 2 when
 // started with arguments.
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
@@ -28,24 +35,27 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <new>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
 
-// One line of the answer and the end.
-int fail(const std::string& message) {
-  std::string line = message;
-  for (char& c : line)
-    if (c == '\n' || c == '\r') c = ' ';
-  if (line.compare(0, 3, "***") == 0) line.insert(0, "error: ");
-  std::fwrite(line.data(), 1, line.size(), stdout);
+// One line of the answer and the end. Nothing is allocated: it also answers
+// an allocation that failed.
+int fail(std::string_view message) {
+  if (message.substr(0, 3) == "***") std::fputs("error: ", stdout);
+  for (const char c : message) std::fputc(c == '\n' || c == '\r' ? ' ' : c, stdout);
   std::fputc('\n', stdout);
   std::fflush(stdout);
   return 1;
 }
 
 bool read_request(std::vector<std::string>& lines) {
+  // A line too long for the memory must surface as the allocation failure
+  // it is, not as a short request.
+  std::cin.exceptions(std::ios::badbit);
   std::string line;
   while (lines.size() < 7 && std::getline(std::cin, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -78,13 +88,65 @@ struct database {
   }
 };
 
-}  // namespace
+// The rows of the answer while it is being made: in memory up to
+// in_memory_bytes, then in an unnamed temporary file.
+class spool {
+ public:
+  static constexpr std::size_t in_memory_bytes = std::size_t{1} << 20;
 
-int main(int argc, char**) {
-  if (argc > 1) {
-    std::fputs("usage: kel-sqlcmd < request (engine, database, user, password, row limit, query, exit)\n", stderr);
-    return 2;
+  ~spool() {
+    if (file_) std::fclose(file_);
   }
+  // False, with errno set, when the rows cannot be kept.
+  bool add(const std::string& row) {
+    if (!file_ && memory_.size() + row.size() <= in_memory_bytes) {
+      memory_ += row;
+      return true;
+    }
+    if (!file_) {
+      if (!open_file()) return false;
+      if (std::fwrite(memory_.data(), 1, memory_.size(), file_) != memory_.size()) return false;
+      std::string().swap(memory_);
+    }
+    return std::fwrite(row.data(), 1, row.size(), file_) == row.size();
+  }
+  // Writes the kept rows to out; false, with errno set, on failure.
+  bool copy_to(std::FILE* out) {
+    if (!file_) return std::fwrite(memory_.data(), 1, memory_.size(), out) == memory_.size();
+    if (std::fflush(file_) != 0 || std::fseek(file_, 0, SEEK_SET) != 0) return false;
+    char chunk[65536];
+    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file_)) > 0;)
+      if (std::fwrite(chunk, 1, n, out) != n) return false;
+    return !std::ferror(file_);
+  }
+
+ private:
+  bool open_file() {
+    const char* dir = std::getenv("TMPDIR");
+    const std::string where = dir && *dir ? dir : "/tmp";
+    int fd = ::open(where.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd < 0) {
+      // A file system without unnamed files: a named one, unlinked at once.
+      std::string name = where + "/kel-sqlcmd-XXXXXX";
+      fd = ::mkostemp(name.data(), O_CLOEXEC);
+      if (fd < 0) return false;
+      ::unlink(name.c_str());
+    }
+    file_ = ::fdopen(fd, "w+");
+    if (!file_) {
+      const int code = errno;
+      ::close(fd);
+      errno = code;
+      return false;
+    }
+    return true;
+  }
+
+  std::string memory_;
+  std::FILE* file_ = nullptr;
+};
+
+int answer() {
   std::vector<std::string> request;
   if (!read_request(request)) return fail("bad request: expected 7 lines, got " + std::to_string(request.size()));
   if (request[6] != "exit") return fail("bad request: the seventh line must be exit");
@@ -106,8 +168,11 @@ int main(int argc, char**) {
   for (; tail && *tail; ++tail)
     if (!std::isspace(static_cast<unsigned char>(*tail)) && *tail != ';')
       return fail("SQL error: only one statement per query");
+  // The database is opened read-only, but some statements write elsewhere.
+  if (!sqlite3_stmt_readonly(d.statement)) return fail("refused: not a read-only statement");
 
-  std::string rows;
+  spool rows;
+  std::string row;
   unsigned long long count = 0;
   const int columns = sqlite3_column_count(d.statement);
   for (;;) {
@@ -115,24 +180,43 @@ int main(int argc, char**) {
     const int rc = sqlite3_step(d.statement);
     if (rc == SQLITE_DONE) break;
     if (rc != SQLITE_ROW) return fail(std::string("SQL error: ") + sqlite3_errmsg(d.db));
+    row.clear();
     for (int c = 0; c < columns; ++c) {
-      if (c > 0) rows += ',';
+      if (c > 0) row += ',';
       if (sqlite3_column_type(d.statement, c) == SQLITE_NULL) {
-        rows += '?';
+        row += '?';
         continue;
       }
       const char* text = reinterpret_cast<const char*>(sqlite3_column_text(d.statement, c));
+      if (!text && sqlite3_errcode(d.db) == SQLITE_NOMEM) return fail("out of memory");
       const int bytes = sqlite3_column_bytes(d.statement, c);
-      const std::string value(text ? text : "", static_cast<std::size_t>(bytes));
-      if (value.find_first_of(std::string(",\n\r\0", 4)) != std::string::npos)
+      const std::string_view value(text ? text : "", text ? static_cast<std::size_t>(bytes) : 0);
+      if (value.find_first_of(std::string_view(",\n\r\0", 4)) != std::string_view::npos)
         return fail("row " + std::to_string(count + 1) + ", column " + sqlite3_column_name(d.statement, c) +
                     ": the value holds a comma, a line end or a zero byte");
-      rows += value;
+      row += value;
     }
-    rows += '\n';
+    row += '\n';
+    if (!rows.add(row)) return fail(std::string("cannot keep the result: ") + std::strerror(errno));
     ++count;
   }
   std::printf("*** %llu rows\n", count);
-  std::fwrite(rows.data(), 1, rows.size(), stdout);
+  if (!rows.copy_to(stdout)) return 1;  // the success line is out: only the status can tell
   return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char**) {
+  if (argc > 1) {
+    std::fputs("usage: kel-sqlcmd < request (engine, database, user, password, row limit, query, exit)\n", stderr);
+    return 2;
+  }
+  try {
+    return answer();
+  } catch (const std::bad_alloc&) {
+    return fail("out of memory");
+  } catch (const std::ios_base::failure&) {
+    return fail("cannot read the request");
+  }
 }
