@@ -16,6 +16,7 @@
 #include "analysis/textout.hpp"
 #include "io/open_input.hpp"
 #include "io/stream.hpp"
+#include "outputs.hpp"
 #include "util/cronos.hpp"
 
 namespace kelcmd {
@@ -48,10 +49,16 @@ kel::test_settings engine_settings(const settings& s) {
 // The stages, in their fixed order. Everything they create is released on
 // the way out, and an output file keeps what was written to it. `stage`
 // says what is being done, for the message of an allocation failure.
+//
+// The output names are checked against the inputs and each other before
+// anything is opened.
 void run_stages(const settings& s, std::ostream& out, std::string& stage) {
   orv::util::cronos watch;
   kel::distribution dist;
   if (s.distribution_on) dist.configure(-100.0, 100.0, 0.005);
+
+  stage = "checking the output names";
+  check_output_names(s);
 
   watch.start();
   kel::dataset data;

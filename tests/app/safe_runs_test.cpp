@@ -1,0 +1,274 @@
+// Whole runs of the program as a careless or hostile user makes them: outputs
+// that name an input or each other. Every case checks the exact status and
+// console, what the outputs hold, and that every input is byte for byte what it
+// was.
+//
+// KELCMD in the environment runs another build of the program instead.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "../timing_text.hpp"
+
+using kel::testing::without_timings;
+
+namespace {
+
+const char* const meta =
+    "age,continuous\nsex,nominal\neducation,ordinal,primary,secondary,tertiary\nid,ignore\nclass,nominal\n";
+const char* const data =
+    "30,f,primary,1,bad\n32,f,primary,2,bad\n31,m,primary,3,good\n33,m,primary,4,bad\n50,f,tertiary,5,good\n"
+    "52,f,?,6,bad\n51,m,tertiary,7,good\n?,m,tertiary,8,good\n40,?,secondary,9,bad\n41.5,f,secondary,10,bad\n";
+const char* const select_women = "sex=f\nclass=bad\nage,education\ngood\n";
+const char* const expected_women =
+    "30,f,primary,1,bad,0.5,yes\n32,f,primary,2,bad,0.5,yes\n52,f,?,6,bad,0,no\n41.5,f,secondary,10,bad,0,no\n";
+const char* const metadata_back =
+    "age,continuous\nsex,nominal,f,m\neducation,ordinal,primary,secondary,tertiary\nid,ignore\nclass,nominal,bad,good\n";
+const char* const histogram = "0.5\t2\t0.5\t0.5\t2\n0\t2\t0.5\t1\t4\n";
+
+const std::string inputs_read = "no atts: 5\nno rows: 10\nreading data elapsed time:  T secs.\n";
+const std::string groups_read = inputs_read + "no. protected 5\nno. unprotected 4\n";
+const std::string finished =
+    groups_read + "output: 5 acond cases, 4 class value, 2 discriminated.\nother elapsed time:  T secs.\n";
+
+std::string kelcmd() {
+  const char* other = std::getenv("KELCMD");
+  return other && *other ? other : KELCMD_PATH;
+}
+
+// A fresh temporary folder holding the three inputs, removed when the object goes.
+class folder {
+ public:
+  explicit folder(const std::string& m = meta, const std::string& d = data, const std::string& s = select_women) {
+    std::string pattern = (std::filesystem::temp_directory_path() / "kelcmd-safe-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    dir_ = pattern;
+    file("m.meta", m);
+    file("d.csv", d);
+    file("s.sel", s);
+  }
+  ~folder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+  }
+  folder(const folder&) = delete;
+  folder& operator=(const folder&) = delete;
+
+  std::string path(const std::string& name) const { return (dir_ / name).string(); }
+  void file(const std::string& name, const std::string& bytes) const {
+    std::ofstream(path(name), std::ios::binary) << bytes;
+  }
+  // The file's bytes, or "-" when there is no such file.
+  std::string read(const std::string& name) const {
+    if (!std::filesystem::exists(path(name))) return "-";
+    std::ifstream f(path(name), std::ios::binary);
+    return {std::istreambuf_iterator<char>(f), {}};
+  }
+
+ private:
+  std::filesystem::path dir_;
+};
+
+// Where the run's standard output goes.
+enum class console { pipe, full_device, closed_pipe, closed };
+
+struct run_options {
+  console out = console::pipe;
+  std::vector<std::string> env = {};  // NAME=value added to the environment
+  bool one_core = false;              // the run may use one processor only
+  int seconds = 120;                  // then the run is killed: a hang fails, it does not stall the suite
+};
+
+struct result {
+  int status = -1;  // the exit status, or 128 + the signal that ended it
+  std::string out, err;
+  long peak_kb = 0;  // the run's peak resident memory
+};
+
+int status_of(int raw) { return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw); }
+
+// Starts kelcmd in the folder; its stdout and stderr on pipes whose reading
+// ends are returned (the stdout one -1 unless console::pipe).
+pid_t start(const folder& dir, const std::vector<std::string>& args, const run_options& o, int& out, int& err) {
+  int out_pipe[2] = {-1, -1}, err_pipe[2] = {-1, -1};
+  if (pipe2(err_pipe, O_CLOEXEC) != 0) return -1;
+  if ((o.out == console::pipe || o.out == console::closed_pipe) && pipe2(out_pipe, O_CLOEXEC) != 0) return -1;
+  if (o.out == console::closed_pipe) {
+    close(out_pipe[0]);  // nobody will ever read the console
+    out_pipe[0] = -1;
+  }
+  const std::string program = kelcmd();
+  std::vector<std::string> words{program};
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> env_words;
+  for (char** e = environ; *e; ++e) env_words.emplace_back(*e);
+  env_words.insert(env_words.end(), o.env.begin(), o.env.end());
+  std::vector<char*> envp;
+  for (auto& w : env_words) envp.push_back(w.data());
+  envp.push_back(nullptr);
+  const std::string where = dir.path("");
+  const int full = o.out == console::full_device ? open("/dev/full", O_WRONLY | O_CLOEXEC) : -1;
+
+  const pid_t pid = fork();
+  if (pid == 0) {
+    // Only calls that are safe after fork from here on.
+    if (chdir(where.c_str()) != 0) _exit(126);
+    if (o.one_core) {
+      cpu_set_t one;
+      CPU_ZERO(&one);
+      CPU_SET(sched_getcpu() < 0 ? 0 : sched_getcpu(), &one);
+      sched_setaffinity(0, sizeof one, &one);
+    }
+    if (o.out == console::closed)
+      close(1);
+    else
+      dup2(o.out == console::full_device ? full : out_pipe[1], 1);
+    dup2(err_pipe[1], 2);
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) signal(sig, SIG_DFL);
+    execve(program.c_str(), argv.data(), envp.data());
+    _exit(127);
+  }
+  if (full >= 0) close(full);
+  if (out_pipe[1] >= 0) close(out_pipe[1]);
+  close(err_pipe[1]);
+  out = out_pipe[0];
+  err = err_pipe[0];
+  return pid;
+}
+
+// Reads both pipes to their end, then waits for the run; kills it first if
+// it takes longer than the given seconds.
+result finish(pid_t pid, int out, int err, int seconds = 120) {
+  result r;
+  std::array<char, 65536> chunk;
+  std::vector<pollfd> open;
+  if (out >= 0) open.push_back({out, POLLIN, 0});
+  open.push_back({err, POLLIN, 0});
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (!open.empty()) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const int ready = poll(open.data(), open.size(), static_cast<int>(std::max<long>(left.count(), 0)));
+    if (ready == 0) {
+      ADD_FAILURE() << "the run did not end within " << seconds << " s: killed";
+      kill(pid, SIGKILL);
+      for (const pollfd& p : open) close(p.fd);
+      break;
+    }
+    if (ready < 0) break;
+    for (std::size_t i = open.size(); i-- > 0;) {
+      if (!open[i].revents) continue;
+      const ssize_t n = read(open[i].fd, chunk.data(), chunk.size());
+      if (n > 0) {
+        (open[i].fd == out ? r.out : r.err).append(chunk.data(), static_cast<std::size_t>(n));
+      } else {
+        close(open[i].fd);
+        open.erase(open.begin() + static_cast<std::ptrdiff_t>(i));
+      }
+    }
+  }
+  int raw = 0;
+  rusage usage{};
+  if (pid > 0 && wait4(pid, &raw, 0, &usage) == pid) {
+    r.status = status_of(raw);
+    r.peak_kb = usage.ru_maxrss;
+  }
+  return r;
+}
+
+result run(const folder& dir, const std::vector<std::string>& args, const run_options& o = {}) {
+  int out = -1, err = -1;
+  const pid_t pid = start(dir, args, o, out, err);
+  return finish(pid, out, err, o.seconds);
+}
+
+std::vector<std::string> names(std::vector<std::string> options = {}, const std::string& output = "out.csv") {
+  options.insert(options.begin(), {"m.meta", "d.csv", "s.sel", output});
+  return options;
+}
+
+}  // namespace
+
+// One table: exact status and console (timings as T), what out.csv and the
+// other named files hold afterwards ("-": no such file), and the three
+// inputs unchanged.
+TEST(safe_runs, nothing_lost_nothing_mixed) {
+  const auto old_files = [](const folder& dir) {
+    dir.file("out.csv", "old rows\n");
+    dir.file("md.txt", "old metadata\n");
+    return -1;
+  };
+  const struct {
+    const char* name;
+    std::vector<std::string> args;
+    int status;
+    std::string console, output;
+    std::vector<std::pair<std::string, std::string>> files = {};
+    std::function<int(const folder&)> prepare = [](const folder&) { return -1; };
+    std::string m = meta, d = data, s = select_women;
+  } cases[] = {
+      // An output that is also an input.
+      {"output is the metadata", names({}, "m.meta"), 1, "output file m.meta is the metadata file\n", "-"},
+      {"output is the data by another path", names({}, "./d.csv"), 1, "output file ./d.csv is the data file\n", "-"},
+      {"output is a hard link to the data", names({}, "hard.csv"), 1, "output file hard.csv is the data file\n", "-",
+       {{"hard.csv", data}},
+       [](const folder& dir) { return link(dir.path("d.csv").c_str(), dir.path("hard.csv").c_str()); }},
+      {"output is a symbolic link to the selection", names({}, "link.sel"), 1,
+       "output file link.sel is the select-options file\n", "-", {},
+       [](const folder& dir) { return symlink("s.sel", dir.path("link.sel").c_str()); }},
+      {"output through a linked folder", names({}, "here/m.meta"), 1,
+       "output file here/m.meta is the metadata file\n", "-", {},
+       [](const folder& dir) { return symlink(".", dir.path("here").c_str()); }},
+      {"-md is the data", names({"-md", "d.csv"}), 1, "output file d.csv is the data file\n", "-"},
+      {"-dst is the selection", names({"-dst", "s.sel"}), 1, "output file s.sel is the select-options file\n", "-"},
+      // Two outputs naming one file, whether it exists or not.
+      {"-dst is the new output", names({"-dst", "out.csv"}), 1, "output file out.csv is the output data file\n", "-"},
+      {"-md is the existing output", names({"-md", "./out.csv"}), 1,
+       "output file out.csv is the metadata output file\n", "old rows\n", {{"md.txt", "old metadata\n"}}, old_files},
+      {"-md and -dst by two spellings", names({"-md", "x.meta", "-dst", "./x.meta"}), 1,
+       "output file ./x.meta is the metadata output file\n", "-", {{"x.meta", "-"}}},
+      {"-dst through a dangling link to -md", names({"-md", "new.meta", "-dst", "dangling"}), 1,
+       "output file dangling is the metadata output file\n", "-", {{"new.meta", "-"}},
+       [](const folder& dir) { return symlink("new.meta", dir.path("dangling").c_str()); }},
+      {"devices may be shared", names({"-md", "/dev/null", "-dst", "/dev/null"}, "/dev/null"), 0, finished, "-"},
+      {"distinct outputs", names({"-md", "md.txt", "-dst", "dst.txt"}), 0, finished, expected_women,
+       {{"md.txt", metadata_back}, {"dst.txt", histogram}}, old_files},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    folder dir(c.m, c.d, c.s);
+    const int held = c.prepare(dir);
+    const result r = run(dir, c.args);
+    if (held > 0) close(held);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(without_timings(r.out), c.console);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(dir.read("out.csv"), c.output);
+    for (const auto& [name, bytes] : c.files) EXPECT_EQ(dir.read(name), bytes) << name;
+    EXPECT_EQ(dir.read("m.meta"), c.m);
+    EXPECT_EQ(dir.read("d.csv"), c.d);
+    EXPECT_EQ(dir.read("s.sel"), c.s);
+  }
+}
