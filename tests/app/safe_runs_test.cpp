@@ -1,7 +1,7 @@
 // Whole runs of the program as a careless or hostile user makes them: outputs
-// that name an input or each other. Every case checks the exact status and
-// console, what the outputs hold, and that every input is byte for byte what it
-// was.
+// that name an input or each other, outputs held by another run. Every case
+// checks the exact status and console, what the outputs hold, and that every
+// input is byte for byte what it was.
 //
 // KELCMD in the environment runs another build of the program instead.
 #include <fcntl.h>
@@ -209,6 +209,13 @@ std::vector<std::string> names(std::vector<std::string> options = {}, const std:
   return options;
 }
 
+// Holds an advisory lock on a file of the folder, as another run would.
+int hold(const folder& dir, const std::string& name, int how) {
+  const int fd = open(dir.path(name).c_str(), O_RDONLY | O_CLOEXEC);
+  EXPECT_EQ(flock(fd, how | LOCK_NB), 0) << name;
+  return fd;
+}
+
 }  // namespace
 
 // One table: exact status and console (timings as T), what out.csv and the
@@ -255,6 +262,16 @@ TEST(safe_runs, nothing_lost_nothing_mixed) {
       {"devices may be shared", names({"-md", "/dev/null", "-dst", "/dev/null"}, "/dev/null"), 0, finished, "-"},
       {"distinct outputs", names({"-md", "md.txt", "-dst", "dst.txt"}), 0, finished, expected_women,
        {{"md.txt", metadata_back}, {"dst.txt", histogram}}, old_files},
+      // Outputs held by another run.
+      {"output being written", names(), 1, groups_read + "output file out.csv is being written by another run\n",
+       "old rows\n", {},
+       [&](const folder& dir) { return old_files(dir), hold(dir, "out.csv", LOCK_EX); }},
+      {"output being read", names(), 1, groups_read + "output file out.csv is being read by another run\n",
+       "old rows\n", {},
+       [&](const folder& dir) { return old_files(dir), hold(dir, "out.csv", LOCK_SH); }},
+      {"-md being written", names({"-md", "md.txt"}), 1,
+       inputs_read + "output file md.txt is being written by another run\n", "old rows\n",
+       {{"md.txt", "old metadata\n"}}, [&](const folder& dir) { return old_files(dir), hold(dir, "md.txt", LOCK_EX); }},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
