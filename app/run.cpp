@@ -6,6 +6,7 @@
 #include <memory>
 #include <new>
 #include <ostream>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -13,6 +14,7 @@
 
 #include "analysis/dataset.hpp"
 #include "analysis/distribution.hpp"
+#include "analysis/searchcheck.hpp"
 #include "analysis/textout.hpp"
 #include "io/open_input.hpp"
 #include "io/stream.hpp"
@@ -50,8 +52,12 @@ kel::test_settings engine_settings(const settings& s) {
 // the way out, and an output file keeps what was written to it. `stage`
 // says what is being done, for the message of an allocation failure.
 //
-// The output names are checked against the inputs and each other before
-// anything is opened.
+// No output is opened before every error that can be foreseen has been
+// raised: the output names against the inputs and each other, then the
+// inputs, then the kinds the search fails on. The metadata output is
+// written after the groups are formed (its text does not depend on them),
+// and the group counts are printed after it, so the console reads as if it
+// came first.
 void run_stages(const settings& s, std::ostream& out, std::string& stage) {
   orv::util::cronos watch;
   kel::distribution dist;
@@ -68,9 +74,10 @@ void run_stages(const settings& s, std::ostream& out, std::string& stage) {
     const unsigned count = data.readMetadata(*in);
     out << "no atts: " << count << std::endl;
   }
+  const kel::test_settings test = engine_settings(s);
   {
     stage = "reading the data file " + s.data;
-    const unsigned count = data.readData(s.data, s.separator, engine_settings(s).threads);
+    const unsigned count = data.readData(s.data, s.separator, test.threads);
     out << "no rows: " << count << std::endl;
   }
   {
@@ -82,16 +89,27 @@ void run_stages(const settings& s, std::ostream& out, std::string& stage) {
   out << "reading data elapsed time:  " << watch.elapsed() << " secs." << std::endl;
 
   watch.start();
+  stage = "forming the groups";
+  std::ostringstream groups;
+  data.splitGroups(groups);
+  {
+    std::ostringstream progress;
+    try {
+      kel::checkSearchKinds(data, test, progress);
+    } catch (...) {
+      out << groups.str() << progress.str() << std::flush;
+      throw;
+    }
+  }
   if (s.metadata_out_given) {
     stage = "writing the metadata file " + s.metadata_out;
     kel::textout metadata(s.metadata_out);
     data.writeMetadata(metadata);
   }
-  stage = "forming the groups";
-  data.splitGroups(out);
+  out << groups.str() << std::flush;
   stage = "testing for discrimination";
   kel::textout output(s.output);
-  data.testDiscrimination(engine_settings(s), output, dist, out);
+  data.testDiscrimination(test, output, dist, out);
   stage = "writing the distribution file " + s.distribution_out;
   dist.write(s.distribution_out);
   watch.stop();

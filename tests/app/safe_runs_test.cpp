@@ -1,7 +1,7 @@
 // Whole runs of the program as a careless or hostile user makes them: outputs
-// that name an input or each other, outputs held by another run. Every case
-// checks the exact status and console, what the outputs hold, and that every
-// input is byte for byte what it was.
+// that name an input or each other, outputs held by another run, errors found
+// only once the search starts. Every case checks the exact status and console,
+// what the outputs hold, and that every input is byte for byte what it was.
 //
 // KELCMD in the environment runs another build of the program instead.
 #include <fcntl.h>
@@ -262,6 +262,19 @@ TEST(safe_runs, nothing_lost_nothing_mixed) {
       {"devices may be shared", names({"-md", "/dev/null", "-dst", "/dev/null"}, "/dev/null"), 0, finished, "-"},
       {"distinct outputs", names({"-md", "md.txt", "-dst", "dst.txt"}), 0, finished, expected_women,
        {{"md.txt", metadata_back}, {"dst.txt", histogram}}, old_files},
+      // Errors the search would meet: found before any output is opened.
+      {"measured ignore keeps the old outputs", names({"-md", "md.txt"}), 1, groups_read + "attribute type ignore\n",
+       "old rows\n", {{"md.txt", "old metadata\n"}}, old_files, meta, data, "sex=f\nclass=bad\nage,id\n"},
+      {"ordinal class keeps the old outputs", names({"-md", "md.txt", "-dst", "dst.txt"}), 1,
+       groups_read + "getContinuous not accessible\n", "old rows\n", {{"md.txt", "old metadata\n"}, {"dst.txt", "-"}},
+       old_files, "age,continuous\nsex,nominal\neducation,ordinal,primary,secondary,tertiary\nid,ignore\n"
+                  "class,ordinal,good,bad\n"},
+      {"ignored class keeps the old outputs", names(), 1, groups_read + "attribute type ignore\n", "old rows\n", {},
+       old_files, "age,continuous\nsex,nominal\neducation,ordinal,primary,secondary,tertiary\nid,ignore\nclass,ignore\n"},
+      {"ordinal class, nothing to test", names(), 0,
+       groups_read + "output: 5 acond cases, 0 class value, 0 discriminated.\nother elapsed time:  T secs.\n", "", {},
+       old_files, "age,continuous\nsex,nominal\neducation,ordinal,primary,secondary,tertiary\nid,ignore\n"
+                  "class,ordinal,good,bad,worse\n", data, "sex=f\nclass=worse\nage\n"},
       // Outputs held by another run.
       {"output being written", names(), 1, groups_read + "output file out.csv is being written by another run\n",
        "old rows\n", {},
@@ -288,4 +301,20 @@ TEST(safe_runs, nothing_lost_nothing_mixed) {
     EXPECT_EQ(dir.read("d.csv"), c.d);
     EXPECT_EQ(dir.read("s.sel"), c.s);
   }
+}
+
+// Before the first tuple searched, the test prints a progress line every
+// 100 tuples visited: an error found early comes after the same lines.
+TEST(safe_runs, an_early_error_keeps_the_progress_lines) {
+  std::string rows;
+  for (int i = 0; i < 150; ++i) rows += "p," + std::to_string(i) + ",good\n";
+  rows += "p,1,bad\nu,2,bad\nu,3,good\n";
+  folder dir("g,nominal\nx,continuous\nclass,ordinal,good,bad\n", rows, "g=p\nclass=bad\nx\nfine\n");
+  dir.file("out.csv", "old rows\n");
+  const result r = run(dir, names({"-pre"}));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(without_timings(r.out),
+            "no atts: 3\nno rows: 153\nreading data elapsed time:  T secs.\nno. protected 151\nno. unprotected 2\n"
+            "n = 100 time per 100 = T\rgetContinuous not accessible\n");
+  EXPECT_EQ(dir.read("out.csv"), "old rows\n");
 }
