@@ -20,6 +20,7 @@
 #include "io/stream.hpp"
 #include "outputs.hpp"
 #include "util/cronos.hpp"
+#include "util/printable.hpp"
 
 namespace kelcmd {
 
@@ -125,10 +126,11 @@ int run(const settings& s, std::ostream& out) {
   } catch (const std::bad_alloc&) {
     // A table too big for the memory: say so, and where, rather than
     // halting on a generic error.
-    out << "out of memory while " << stage << std::endl;
+    out << orv::util::printable_message("out of memory while " + stage) << std::endl;
     return exit_failed;
   } catch (const std::runtime_error& e) {
-    out << e.what() << std::endl;
+    // The message may quote a field, a line or a name from the user's files.
+    out << orv::util::printable_message(e.what()) << std::endl;
     return exit_failed;
   } catch (...) {
     out << "Halting on generic error." << std::endl;
@@ -145,7 +147,7 @@ int main_program(int argc, const char* const argv[], std::ostream& out) {
       print_usage(out);
       return exit_ok;
     case command_line::action::reject:
-      out << c.message << std::endl;
+      out << orv::util::printable_message(c.message) << std::endl;
       return exit_rejected;
     case command_line::action::run:
       break;

@@ -1,7 +1,8 @@
 // Whole runs of the program as a careless or hostile user makes them: outputs
 // that name an input or each other, outputs held by another run, errors found
-// only once the search starts. Every case checks the exact status and console,
-// what the outputs hold, and that every input is byte for byte what it was.
+// only once the search starts, hostile texts in messages. Every case checks the
+// exact status and console, what the outputs hold, and that every input is byte
+// for byte what it was.
 //
 // KELCMD in the environment runs another build of the program instead.
 #include <fcntl.h>
@@ -216,6 +217,9 @@ int hold(const folder& dir, const std::string& name, int how) {
   return fd;
 }
 
+// A field of a megabyte between two markers.
+const std::string huge_field = "head-" + std::string(1 << 20, 'q') + "-tail";
+
 }  // namespace
 
 // One table: exact status and console (timings as T), what out.csv and the
@@ -285,6 +289,17 @@ TEST(safe_runs, nothing_lost_nothing_mixed) {
       {"-md being written", names({"-md", "md.txt"}), 1,
        inputs_read + "output file md.txt is being written by another run\n", "old rows\n",
        {{"md.txt", "old metadata\n"}}, [&](const folder& dir) { return old_files(dir), hold(dir, "md.txt", LOCK_EX); }},
+      // Messages that quote the input: control bytes escaped, long texts cut.
+      {"escape bytes in a value", names(), 1, inputs_read.substr(0, 23) + "cannot decode\\x1b[2J\\x07bad\n", "-", {},
+       [](const folder&) { return -1; }, meta, data, "sex=f\nclass=\x1b[2J\x07" "bad\nage\n"},
+      {"a megabyte value", names(), 1,
+       "no atts: 5\n" + ("unknown ordinal value " + huge_field).substr(0, 384) + "[... 1048128 bytes cut ...]" +
+           std::string(91, 'q') + "-tail\n",
+       "-", {}, [](const folder&) { return -1; }, meta, "30,f," + huge_field + ",1,bad\n"},
+      {"printable texts unchanged", names(), 1, "bad syntax: sex,nomin\xc3\xa9\tx\r\n", "-", {},
+       [](const folder&) { return -1; }, "age,continuous\nsex,nomin\xc3\xa9\tx\r"},
+      {"a file name with a line feed", {"m.meta", "d\n.csv", "s.sel", "out.csv"}, 1,
+       "no atts: 5\nFile: d\\x0a.csv not found or inaccessible\n", "-"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "util/error.hpp"
+#include "util/printable.hpp"
 #include "util/str2int.hpp"
 #include "util/tokenizer.hpp"
 
@@ -76,4 +77,27 @@ TEST(str2int, values_and_exact_messages) {
     }
     EXPECT_EQ(got, want) << (text ? text : "(null)");
   }
+}
+
+// Control bytes other than tab and carriage return become \xHH; printable
+// bytes, UTF-8 included, stay. A message over 512 bytes keeps its first 384
+// and last 96 bytes, moved to the nearest whole UTF-8 sequence, around a
+// marker that counts the bytes left out.
+TEST(printable_message, escapes_and_cuts) {
+  using orv::util::printable_message;
+  const struct {
+    std::string in, want;
+  } rows[] = {
+      {"cannot decode\x1b[31mred", "cannot decode\\x1b[31mred"},
+      {std::string("a\0b\nc\x7f", 6), "a\\x00b\\x0ac\\x7f"},
+      {"bad syntax: x\tnomin\xc3\xa9\r", "bad syntax: x\tnomin\xc3\xa9\r"},
+      {std::string(512, 'a'), std::string(512, 'a')},
+      {std::string(513, 'a'), std::string(384, 'a') + "[... 33 bytes cut ...]" + std::string(96, 'a')},
+      // An e-acute over bytes 383 and 384, a euro sign over 903 to 905 of 1000.
+      {std::string(383, 'a') + "\xc3\xa9" + std::string(518, 'b') + "\xe2\x82\xac" + std::string(94, 'c'),
+       std::string(383, 'a') + "[... 523 bytes cut ...]" + std::string(94, 'c')},
+      {"\x01" + std::string(600, 'z') + "\x02", "\\x01" + std::string(383, 'z') + "[... 122 bytes cut ...]" +
+                                                   std::string(95, 'z') + "\\x02"},
+  };
+  for (const auto& [in, want] : rows) EXPECT_EQ(printable_message(in), want) << in.substr(0, 40);
 }
