@@ -1,8 +1,8 @@
 // Whole runs of the program as a careless or hostile user makes them: outputs
 // that name an input or each other, outputs held by another run, errors found
-// only once the search starts, hostile texts in messages. Every case checks the
-// exact status and console, what the outputs hold, and that every input is byte
-// for byte what it was.
+// only once the search starts, hostile texts in messages, many threads. Every
+// case checks the exact status and console, what the outputs hold, and that
+// every input is byte for byte what it was.
 //
 // KELCMD in the environment runs another build of the program instead.
 #include <fcntl.h>
@@ -352,4 +352,24 @@ TEST(safe_runs, an_early_error_keeps_the_progress_lines) {
             "no atts: 3\nno rows: 153\nreading data elapsed time:  T secs.\nno. protected 151\nno. unprotected 2\n"
             "n = 100 time per 100 = T\rgetContinuous not accessible\n");
   EXPECT_EQ(dir.read("out.csv"), "old rows\n");
+}
+
+// The data file is read in at most one part per usable core, whatever -j
+// asks: here one core, so -j 1024 must cost about what -j 1 costs (each
+// part would hold its own columns, dictionaries included, until merged).
+TEST(safe_runs, many_threads_cost_no_more_memory_to_read) {
+  std::string rows;
+  rows.reserve(22 << 20);
+  for (int i = 0; i < 400000; ++i)
+    rows += "ID" + std::to_string(1000000 + i) + "," + std::to_string(19 + i % 46) + (i % 997 ? ",m," : ",f,") +
+            std::to_string(i % 23) + "," + (i % 3 ? "hired" : "rejected") + "\n";
+  folder dir("id,ignore\nage,continuous\nsex,nominal\nexperience,continuous\ndecision,nominal\n", rows,
+             "sex=f,age<20\ndecision=rejected\nage,experience\n");
+  const result one = run(dir, names({"-j", "1"}, "one.csv"), {.one_core = true});
+  const result many = run(dir, names({"-j", "1024"}, "many.csv"), {.one_core = true});
+  ASSERT_EQ(one.status, 0) << one.out;
+  ASSERT_EQ(many.status, 0) << many.out;
+  EXPECT_EQ(dir.read("many.csv"), dir.read("one.csv"));
+  EXPECT_LT(static_cast<double>(many.peak_kb), 1.25 * static_cast<double>(one.peak_kb))
+      << one.peak_kb << " KB with -j 1";
 }
