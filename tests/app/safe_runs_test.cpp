@@ -1,8 +1,8 @@
 // Whole runs of the program as a careless or hostile user makes them: outputs
 // that name an input or each other, outputs held by another run, errors found
-// only once the search starts, hostile texts in messages, many threads. Every
-// case checks the exact status and console, what the outputs hold, and that
-// every input is byte for byte what it was.
+// only once the search starts, a console that cannot be written, hostile texts
+// in messages, many threads. Every case checks the exact status and console,
+// what the outputs hold, and that every input is byte for byte what it was.
 //
 // KELCMD in the environment runs another build of the program instead.
 #include <fcntl.h>
@@ -352,6 +352,35 @@ TEST(safe_runs, an_early_error_keeps_the_progress_lines) {
             "no atts: 3\nno rows: 153\nreading data elapsed time:  T secs.\nno. protected 151\nno. unprotected 2\n"
             "n = 100 time per 100 = T\rgetContinuous not accessible\n");
   EXPECT_EQ(dir.read("out.csv"), "old rows\n");
+}
+
+// Standard output on a full device, into a pipe nobody reads, or closed:
+// the run still writes every output file, then ends with status 1 and says
+// why on stderr.
+TEST(safe_runs, a_console_that_cannot_be_written_fails_the_run) {
+  const struct {
+    const char* name;
+    console out;
+    std::string err;
+  } cases[] = {
+      {"full device", console::full_device, "kelcmd: cannot write the console: No space left on device\n"},
+      {"pipe without reader", console::closed_pipe, "kelcmd: cannot write the console: Broken pipe\n"},
+      {"closed", console::closed, "kelcmd: cannot write the console: standard output is closed\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    folder dir;
+    const result r = run(dir, names({"-md", "md.txt", "-dst", "dst.txt"}), {.out = c.out});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(dir.read("out.csv"), expected_women);
+    EXPECT_EQ(dir.read("md.txt"), metadata_back);
+    EXPECT_EQ(dir.read("dst.txt"), histogram);
+  }
+  // The usage text is a console too.
+  folder dir;
+  const result usage = run(dir, {"m.meta"}, {.out = console::full_device});
+  EXPECT_EQ(usage.status, 1);
 }
 
 // The data file is read in at most one part per usable core, whatever -j
