@@ -7,12 +7,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <poll.h>
+
 #include <chrono>
 #include <iostream>
+#include <optional>
 #include <thread>
 
 #include "io/fs.hpp"
 #include "io/posix.hpp"
+#include "io/unlink_on_signal.hpp"
 #include "util/error.hpp"
 
 namespace orv::inpout {
@@ -38,8 +42,6 @@ iofile::~iofile() { close(); }
 
 void iofile::close() {
   if (fd_ >= 0) ::close(fd_);
-  if (!created_fifo_.empty()) ::unlink(created_fifo_.c_str());
-  created_fifo_.clear();
   fd_ = -1;
   mode_ = 0;
   mapping_ = false;
@@ -114,25 +116,12 @@ bool iofile::open(const std::string& name, int flags, int perm) {
   return true;
 }
 
-bool iofile::open_pipe(const std::string& name, int flags, int perm) {
+bool iofile::open_pipe(const std::string& name, int flags, int /*perm: a FIFO is always private*/) {
   const std::string path = fs::pipe_path(name);
   if (path.empty()) return false;
 
   if (flags & READ) {
-    // The server side: make the FIFO, then wait for a writer.
-    std::string created;
-    if (::mkfifo(path.c_str(), static_cast<mode_t>((perm & 0777) | 0600)) == 0) {
-      created = path;
-    } else {
-      struct stat st;
-      if (errno != EEXIST || ::lstat(path.c_str(), &st) != 0 || !S_ISFIFO(st.st_mode)) return false;
-    }
-    const int fd = open_retrying(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW, 0);
-    if (fd < 0 || !take(fd, name)) {
-      if (!created.empty()) ::unlink(created.c_str());
-      return false;
-    }
-    created_fifo_ = created;
+    if (!serve_pipe(path, name)) return false;
   } else {
     // The client side: a FIFO opened for writing without a reader fails with
     // ENXIO, a missing one with ENOENT; both mean "not yet", so wait and retry.
@@ -156,6 +145,70 @@ bool iofile::open_pipe(const std::string& name, int flags, int perm) {
   regular_ = false;
   mode_ = flags;
   return true;
+}
+
+// The server side of a named pipe. The FIFO is made private (mode 0600); one
+// already there is used only if it is a FIFO of this user that no one else
+// may write to, since whoever can write to it could feed the run. The FIFO
+// is locked, so that a second reader of the name is refused instead of
+// taking half of the writer's lines, and then waited on until a writer
+// comes. A FIFO made here is removed as soon as the writer is connected (the
+// name is no longer needed), when the wait fails, and when a signal stops
+// the process during the wait.
+bool iofile::serve_pipe(const std::string& path, const std::string& name) {
+  bool made = ::mkfifo(path.c_str(), 0600) == 0;
+  if (!made && errno != EEXIST) return false;
+  const auto acceptable = [](const struct stat& st) {
+    return S_ISFIFO(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+  };
+  struct stat named;
+  if (::lstat(path.c_str(), &named) != 0 || !acceptable(named)) {
+    errno = EPERM;
+    return false;
+  }
+  std::optional<detail::unlink_on_signal> guard;
+  if (made) guard.emplace(path);
+  const auto give_up = [&](int code) {
+    if (made) {
+      guard.reset();  // before the name is freed: a signal must not remove a successor
+      ::unlink(path.c_str());
+    }
+    errno = code;
+    return false;
+  };
+  // Opened without waiting: the lock must be taken before the wait.
+  const int fd = open_retrying(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW, 0);
+  if (fd < 0) return give_up(errno);
+  struct stat opened;
+  if (::fstat(fd, &opened) != 0 || opened.st_dev != named.st_dev || opened.st_ino != named.st_ino ||
+      !acceptable(opened)) {
+    ::close(fd);
+    return give_up(EPERM);
+  }
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int code = errno == EWOULDBLOCK ? EBUSY : errno;
+    ::close(fd);
+    // The FIFO is the other reader's now: leave it to it.
+    made = false;
+    return give_up(code);
+  }
+  // Until a writer has come, the FIFO shows neither data nor a hang-up.
+  pollfd wait{fd, POLLIN, 0};
+  for (;;) {
+    const int r = ::poll(&wait, 1, -1);
+    if (r > 0) break;
+    if (r < 0 && errno != EINTR) {
+      const int code = errno;
+      ::close(fd);
+      return give_up(code);
+    }
+  }
+  if (made) {
+    guard.reset();
+    ::unlink(path.c_str());
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return take(fd, name);
 }
 
 bool iofile::open_nonempty(const std::string& name, int flags, int perm) {

@@ -3,19 +3,23 @@
 //
 // Named pipes: every name beginning with the nine characters \\.\pipe\ is a
 // named pipe (see fs::pipe_path for where it lives on this system). Opened
-// with READ this side is the pipe's server: it creates the FIFO (if missing)
-// and blocks until a writer opens it; the FIFO it created is removed again by
-// close(). Opened without READ it is a writer: it retries every 100 ms, without
-// time limit, until a reader holds the FIFO open. Any other name is a file;
-// FIFOs, /dev/stdin and other special files given by their path are read like
-// files, but only regular files have a size and answer is_file().
+// with READ this side is the pipe's server: it creates the FIFO, private to
+// this user (an existing one must be a FIFO of this user that others cannot
+// write to, or open fails with errno EPERM), locks it (a second reader fails
+// with errno EBUSY) and blocks until a writer opens it; a FIFO it created is
+// removed once the writer is connected, or if the wait fails or is stopped
+// by SIGINT, SIGTERM or SIGHUP. Opened without READ it is a writer: it
+// retries every 100 ms, without time limit, until a reader holds the FIFO
+// open. Any other name is a file; FIFOs, /dev/stdin and other special files
+// given by their path are read like files, but only regular files have a
+// size and answer is_file().
 //
 // Sharing: without SHARE the file is taken exclusively (an advisory lock, so
 // it only keeps out other openers that lock too, such as this library); with
 // SHARE other shared openers are let in. TRUNCATE needs WRITE: a reader never
 // empties a file. Directories are refused. Descriptors are never inherited by
-// spawned programs. The permission bits apply to created files and FIFOs
-// (a FIFO is always readable and writable by its owner).
+// spawned programs. The permission bits apply to created files; a FIFO is
+// always made with mode 0600.
 //
 // map() hands out views the caller owns and returns through unmap(); views
 // stay valid after resize() and close(). Offsets must be multiples of the page
@@ -73,6 +77,7 @@ class iofile : public ioconn {
 
  private:
   bool open_pipe(const std::string& name, int flags, int perm);
+  bool serve_pipe(const std::string& path, const std::string& name);
   bool take(int fd, const std::string& name);
 
   int mode_ = 0;
@@ -82,7 +87,6 @@ class iofile : public ioconn {
   bool regular_ = false;  // a regular file: it has a length and positions
   int last_error_ = 0;
   std::string name_;
-  std::string created_fifo_;  // removed on close
 };
 
 }  // namespace orv::inpout

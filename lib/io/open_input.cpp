@@ -1,5 +1,8 @@
 #include "open_input.hpp"
 
+#include <cerrno>
+
+#include "io/fs.hpp"
 #include "io/iofile.hpp"
 #include "io/iogz.hpp"
 #include "util/error.hpp"
@@ -21,7 +24,16 @@ std::unique_ptr<stream> open_input(const std::string& name, char separator) {
     if (gz->open(name, SEQUENTIAL | READ, 1, 0)) conn = std::move(gz);
   } else {
     auto file = std::make_unique<iofile>();
-    if (file->open(name, SEQUENTIAL | READ | SHARE, 0644)) conn = std::move(file);
+    if (file->open(name, SEQUENTIAL | READ | SHARE, 0644)) {
+      conn = std::move(file);
+    } else if (fs::is_pipe_name(name)) {
+      // Two refusals of a named pipe that the user can act on.
+      const int code = errno;
+      if (code == EBUSY) throw orv::util::error("named pipe " + name + " is being read by another run");
+      if (code == EPERM)
+        throw orv::util::error("named pipe " + name + " refused: " + fs::pipe_path(name) +
+                               " is not a FIFO of this user closed to other writers");
+    }
   }
   if (!conn) throw orv::util::error("File: " + name + " not found or inaccessible");
   auto s = std::make_unique<stream>(conn.get(), true, separator, initial_capacity);

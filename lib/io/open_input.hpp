@@ -6,7 +6,10 @@
 //
 // The caller owns the returned stream; the stream owns its connection and
 // starts with a 16,384-byte buffer. Throws "File: <name> not found or
-// inaccessible" when the input cannot be opened (a directory included).
+// inaccessible" when the input cannot be opened (a directory included); for
+// a named pipe, "named pipe <name> is being read by another run" and "named
+// pipe <name> refused: <path> is not a FIFO of this user closed to other
+// writers" when another reader holds it or the path is not fit to be used.
 #pragma once
 
 #include <memory>

@@ -1,8 +1,9 @@
 // Whole runs of the program as a careless or hostile user makes them: outputs
-// that name an input or each other, outputs held by another run, errors found
-// only once the search starts, a console that cannot be written, hostile texts
-// in messages, many threads. Every case checks the exact status and console,
-// what the outputs hold, and that every input is byte for byte what it was.
+// that name an input or each other, outputs held by another run, errors
+// found only once the search starts, named pipes, a console that cannot be
+// written, hostile texts in messages, many threads. Every case checks the
+// exact status and console, what the outputs hold, and that every input is
+// byte for byte what it was.
 //
 // KELCMD in the environment runs another build of the program instead.
 #include <fcntl.h>
@@ -217,6 +218,28 @@ int hold(const folder& dir, const std::string& name, int how) {
   return fd;
 }
 
+// Writes text into a FIFO once its reader is there; gives up after a while
+// so that a failing run cannot hang the test.
+void feed(const std::string& path, const std::string& text) {
+  for (int tries = 0; tries < 1000; ++tries) {
+    if (const int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC); fd >= 0) {
+      fcntl(fd, F_SETFL, 0);
+      EXPECT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+      close(fd);
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+bool wait_for(const std::function<bool()>& ready) {
+  for (int tries = 0; tries < 2000; ++tries) {
+    if (ready()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return false;
+}
+
 // The first eight bytes of a multiplicative hash's fixed multiplier word.
 const std::string crafted_word("\x2f\x64\xbd\x78\x64\x1d\x76\xa0", 8);
 
@@ -381,6 +404,69 @@ TEST(safe_runs, a_console_that_cannot_be_written_fails_the_run) {
   folder dir;
   const result usage = run(dir, {"m.meta"}, {.out = console::full_device});
   EXPECT_EQ(usage.status, 1);
+}
+
+// A named pipe is a private FIFO of this run: one that someone else may
+// write to is refused, a second reader of the name is turned away at once,
+// and the FIFO goes when the writer has connected or the wait is stopped.
+TEST(safe_runs, named_pipes_are_private_to_one_reader) {
+  folder dir;
+  const std::string tmpdir = "TMPDIR=" + dir.path("");
+  const std::string pipe = "\\\\.\\pipe\\kel-safe";
+  const std::string fifo = dir.path("kel-safe");
+  const run_options in_folder{.env = {tmpdir}, .seconds = 10};
+
+  // Paths that are not this user's private FIFO.
+  const struct {
+    const char* name;
+    std::function<int()> make;
+  } refused[] = {
+      {"a FIFO others may write to", [&] { return mkfifo(fifo.c_str(), 0600) || chmod(fifo.c_str(), 0622); }},
+      {"a FIFO of another user",
+       [&] { return mkfifo(fifo.c_str(), 0600) || chown(fifo.c_str(), getuid() == 0 ? 65534 : 0, 0); }},
+      {"a regular file", [&] { return dir.file("kel-safe", "300 rows of someone else\n"), 0; }},
+  };
+  for (const auto& c : refused) {
+    SCOPED_TRACE(c.name);
+    if (c.make() != 0) {
+      std::filesystem::remove(fifo);
+      continue;  // not possible for this user
+    }
+    const result r = run(dir, {"m.meta", pipe, "s.sel", "out.csv"}, in_folder);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "no atts: 5\nnamed pipe " + pipe + " refused: " + fifo +
+                         " is not a FIFO of this user closed to other writers\n");
+    EXPECT_TRUE(std::filesystem::exists(std::filesystem::symlink_status(fifo)));  // not ours to remove
+    std::filesystem::remove(fifo);
+  }
+
+  // A second reader while the first waits; then the first gets its writer.
+  int out = -1, err = -1;
+  const pid_t first = start(dir, {"m.meta", pipe, "s.sel", "first.csv"}, in_folder, out, err);
+  ASSERT_TRUE(wait_for([&] { return std::filesystem::exists(std::filesystem::symlink_status(fifo)); }));
+  struct stat st;
+  ASSERT_EQ(lstat(fifo.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  const result second = run(dir, {"m.meta", pipe, "s.sel", "second.csv"}, in_folder);
+  EXPECT_EQ(second.status, 1);
+  EXPECT_EQ(second.out, "no atts: 5\nnamed pipe " + pipe + " is being read by another run\n");
+  feed(fifo, data);
+  const result done = finish(first, out, err, 10);
+  EXPECT_EQ(done.status, 0);
+  EXPECT_EQ(dir.read("first.csv"), expected_women);
+  EXPECT_EQ(dir.read("second.csv"), "-");
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(fifo)));
+
+  // Stopped while it waits: the FIFO goes with it.
+  for (const int sig : {SIGINT, SIGTERM}) {
+    const pid_t waiting = start(dir, {"m.meta", pipe, "s.sel", "out.csv"}, in_folder, out, err);
+    ASSERT_TRUE(wait_for([&] { return std::filesystem::exists(std::filesystem::symlink_status(fifo)); }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // into the wait
+    kill(waiting, sig);
+    EXPECT_EQ(finish(waiting, out, err, 10).status, 128 + sig);
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(fifo))) << sig;
+    std::filesystem::remove(fifo);
+  }
 }
 
 // The data file is read in at most one part per usable core, whatever -j
