@@ -43,7 +43,8 @@ std::optional<place> input_place(const std::string& name) {
 std::optional<place> output_place(std::string name) {
   for (int links = 0; links < 40; ++links) {
     struct stat st;
-    if (::stat(name.c_str(), &st) == 0) return S_ISREG(st.st_mode) ? regular_file(name) : std::nullopt;
+    if (::stat(name.c_str(), &st) == 0)
+      return S_ISREG(st.st_mode) ? std::optional<place>(place{st.st_dev, st.st_ino, {}}) : std::nullopt;
     if (::lstat(name.c_str(), &st) == 0) {
       // A dangling symbolic link: the file would be made where it points.
       if (!S_ISLNK(st.st_mode)) return std::nullopt;

@@ -98,6 +98,7 @@ struct run_options {
   console out = console::pipe;
   std::vector<std::string> env = {};  // NAME=value added to the environment
   bool one_core = false;              // the run may use one processor only
+  std::string input = {};             // standard input: this text through a pipe (else inherited)
   int seconds = 120;                  // then the run is killed: a hang fails, it does not stall the suite
 };
 
@@ -112,8 +113,9 @@ int status_of(int raw) { return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMS
 // Starts kelcmd in the folder; its stdout and stderr on pipes whose reading
 // ends are returned (the stdout one -1 unless console::pipe).
 pid_t start(const folder& dir, const std::vector<std::string>& args, const run_options& o, int& out, int& err) {
-  int out_pipe[2] = {-1, -1}, err_pipe[2] = {-1, -1};
+  int out_pipe[2] = {-1, -1}, err_pipe[2] = {-1, -1}, in_pipe[2] = {-1, -1};
   if (pipe2(err_pipe, O_CLOEXEC) != 0) return -1;
+  if (!o.input.empty() && pipe2(in_pipe, O_CLOEXEC) != 0) return -1;
   if ((o.out == console::pipe || o.out == console::closed_pipe) && pipe2(out_pipe, O_CLOEXEC) != 0) return -1;
   if (o.out == console::closed_pipe) {
     close(out_pipe[0]);  // nobody will ever read the console
@@ -149,6 +151,7 @@ pid_t start(const folder& dir, const std::vector<std::string>& args, const run_o
     else
       dup2(o.out == console::full_device ? full : out_pipe[1], 1);
     dup2(err_pipe[1], 2);
+    if (in_pipe[0] >= 0) dup2(in_pipe[0], 0);
     for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) signal(sig, SIG_DFL);
     execve(program.c_str(), argv.data(), envp.data());
     _exit(127);
@@ -156,6 +159,12 @@ pid_t start(const folder& dir, const std::vector<std::string>& args, const run_o
   if (full >= 0) close(full);
   if (out_pipe[1] >= 0) close(out_pipe[1]);
   close(err_pipe[1]);
+  if (in_pipe[0] >= 0) {
+    // Shorter than a pipe's buffer: written at once.
+    close(in_pipe[0]);
+    EXPECT_EQ(write(in_pipe[1], o.input.data(), o.input.size()), static_cast<ssize_t>(o.input.size()));
+    close(in_pipe[1]);
+  }
   out = out_pipe[0];
   err = err_pipe[0];
   return pid;
@@ -359,6 +368,16 @@ TEST(safe_runs, nothing_lost_nothing_mixed) {
     EXPECT_EQ(dir.read("d.csv"), c.d);
     EXPECT_EQ(dir.read("s.sel"), c.s);
   }
+}
+
+// An input that is a stream, here the data on /dev/stdin, is no file an
+// output could overwrite: the name check leaves it alone.
+TEST(safe_runs, a_stream_input_is_no_stored_file) {
+  folder dir;
+  const result r = run(dir, {"m.meta", "/dev/stdin", "s.sel", "out.csv", "-dst", "/dev/null"}, {.input = data});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(without_timings(r.out), finished);
+  EXPECT_EQ(dir.read("out.csv"), expected_women);
 }
 
 // Before the first tuple searched, the test prints a progress line every
