@@ -37,12 +37,8 @@ int open_alone(const std::string& name) {
     cannot_create(name, code);
   }
   if (!S_ISREG(st.st_mode)) return fd;
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    const int code = errno;
-    if (code != EWOULDBLOCK) {
-      ::close(fd);
-      cannot_create(name, code);
-    }
+  // A file system without locks (some network ones) cannot say: write anyway.
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
     // Readers share their lock: if a shared one can be had, only readers hold it.
     const bool read = ::flock(fd, LOCK_SH | LOCK_NB) == 0;
     ::close(fd);

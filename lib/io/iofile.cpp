@@ -185,12 +185,12 @@ bool iofile::serve_pipe(const std::string& path, const std::string& name) {
     ::close(fd);
     return give_up(EPERM);
   }
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    const int code = errno == EWOULDBLOCK ? EBUSY : errno;
+  // As for files, a file system without locks cannot tell: go on.
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
     ::close(fd);
     // The FIFO is the other reader's now: leave it to it.
     made = false;
-    return give_up(code);
+    return give_up(EBUSY);
   }
   // Until a writer has come, the FIFO shows neither data nor a hang-up.
   pollfd wait{fd, POLLIN, 0};

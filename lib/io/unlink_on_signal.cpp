@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <iterator>
 #include <mutex>
 
 namespace orv::inpout::detail {
