@@ -2,7 +2,9 @@
 // request from standard input and writes the answer to standard output.
 //
 // Request: seven lines (a carriage return before a line feed is ignored):
-//   1 engine        "sqlite" or "sqlite3" (any case); empty means sqlite
+//   1 engine        "sqlite" or "sqlite3" (any case); empty means sqlite;
+//                   followed by " header", the answer's first two rows are
+//                   the column names and the columns' declared types
 //   2 database      path of the SQLite database file, opened read-only
 //   3 user          ignored (SQLite has no users)
 //   4 password      ignored
@@ -14,7 +16,9 @@
 //
 // Answer: "*** N rows" and then the N rows, one per line, columns separated
 // by commas, NULL written as "?"; or one line with the error, and nothing
-// else. The rows are gathered first, so the "***" line is only written once
+// else. A declared type is given as the affinity SQLite derives from it
+// ("integer", "real", "text", "numeric", "blob"), empty for a column with
+// no declared type, such as an expression. The rows are gathered first, so the "***" line is only written once
 // the whole result is known to be good. A value holding a comma, a line end
 // or a zero byte cannot be written in this format and is an error.
 //
@@ -69,6 +73,21 @@ bool parse_limit(const std::string& text, unsigned long long& limit) {
   return errno == 0;
 }
 
+// SQLite's rules for the affinity of a declared type, in their order.
+std::string affinity(const char* declared) {
+  if (declared == nullptr || *declared == '\0') return "";
+  std::string type = declared;
+  for (char& ch : type) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+  auto has = [&](const char* word) { return type.find(word) != std::string::npos; };
+  if (has("INT")) return "integer";
+  if (has("CHAR") || has("CLOB") || has("TEXT")) return "text";
+  if (has("BLOB")) return "blob";
+  if (has("REAL") || has("FLOA") || has("DOUB")) return "real";
+  return "numeric";
+}
+
+bool unfit(const std::string& value) { return value.find_first_of(std::string(",\n\r\0", 4)) != std::string::npos; }
+
 struct database {
   sqlite3* db = nullptr;
   sqlite3_stmt* statement = nullptr;
@@ -88,7 +107,12 @@ int main(int argc, char**) {
   std::vector<std::string> request;
   if (!read_request(request)) return fail("bad request: expected 7 lines, got " + std::to_string(request.size()));
   if (request[6] != "exit") return fail("bad request: the seventh line must be exit");
-  const std::string engine = lower(request[0]);
+  std::string engine = lower(request[0]);
+  bool header = false;
+  if (engine.size() > 7 && engine.compare(engine.size() - 7, 7, " header") == 0) {
+    header = true;
+    engine.resize(engine.size() - 7);
+  }
   if (!engine.empty() && engine != "sqlite" && engine != "sqlite3") return fail("unknown engine: " + request[0]);
   const std::string& path = request[1];
   unsigned long long limit;
@@ -110,6 +134,17 @@ int main(int argc, char**) {
   std::string rows;
   unsigned long long count = 0;
   const int columns = sqlite3_column_count(d.statement);
+  if (header) {
+    std::string names, types;
+    for (int c = 0; c < columns; ++c) {
+      const char* name = sqlite3_column_name(d.statement, c);
+      const std::string text = name ? name : "";
+      if (unfit(text)) return fail("column " + std::to_string(c + 1) + ": the name holds a comma, a line end or a zero byte");
+      names += (c > 0 ? "," : "") + text;
+      types += (c > 0 ? "," : "") + affinity(sqlite3_column_decltype(d.statement, c));
+    }
+    rows = names + "\n" + types + "\n";
+  }
   for (;;) {
     if (limit != 0 && count == limit) break;
     const int rc = sqlite3_step(d.statement);
@@ -124,7 +159,7 @@ int main(int argc, char**) {
       const char* text = reinterpret_cast<const char*>(sqlite3_column_text(d.statement, c));
       const int bytes = sqlite3_column_bytes(d.statement, c);
       const std::string value(text ? text : "", static_cast<std::size_t>(bytes));
-      if (value.find_first_of(std::string(",\n\r\0", 4)) != std::string::npos)
+      if (unfit(value))
         return fail("row " + std::to_string(count + 1) + ", column " + sqlite3_column_name(d.statement, c) +
                     ": the value holds a comma, a line end or a zero byte");
       rows += value;
