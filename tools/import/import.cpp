@@ -284,6 +284,11 @@ void import_table(record_source& source, const import_options& o, std::ostream& 
           throw error(at() + ": " + quote_text(value) + " is not on the scale given by --ordinal" +
                       (col.scale.empty() ? std::string() : " (nearest: " + nearest(std::string(value), col.scale) + ")"));
       } else if (col.chosen == kind::continuous && col.decided) {
+        if (col.increasing) {
+          const double x = std::strtod(std::string(value).c_str(), nullptr);
+          col.increasing = col.present == 1 || x > col.last;
+          col.last = x;
+        }
         if (!is_decimal_number(value))
           throw error(at() + ": " + quote_text(value) + " is not a number, but the column is " +
                       (col.because[0] == '-' ? "given as --continuous" : col.because) + "; give --nominal " +
@@ -311,17 +316,19 @@ void import_table(record_source& source, const import_options& o, std::ostream& 
 
   // Kinds of the columns nothing decided: numbers only make a continuous
   // column; a column without any value stays nominal, which needs no mean.
+  // Warnings wait for success, so that an error stays the one line printed.
+  std::vector<std::string> warnings;
   for (std::size_t c = 0; c < n; ++c) {
     column& col = cols[c];
+    const std::string& name = header[c];
     if (!col.decided) col.chosen = col.present > 0 && col.numbers_only ? kind::continuous : kind::nominal;
-    if (col.present == 0) err << "warning: column " << header[c] << " holds no value; every field is missing\n";
-    if (col.chosen == kind::continuous && !col.decided && col.increasing && rows > 2)
-      err << "warning: column " << header[c] << " grows on every row, like a row number; if it identifies rows, "
-          << "give --ignore " << header[c] << "\n";
+    if (col.present == 0) warnings.push_back("column " + name + " holds no value; every field is missing");
+    if (col.chosen == kind::continuous && col.because != "--continuous" && col.increasing && rows > 2)
+      warnings.push_back("column " + name + " grows on every row, like a row number; if it identifies rows, give --ignore " + name);
     if (!col.decided && col.chosen == kind::nominal && col.any_number)
-      err << "warning: column " << header[c] << " is read as nominal: " << col.first_text_where << " holds "
-          << quote_text(col.first_text) << ", which is not a number (give --continuous " << header[c]
-          << " to make that an error)\n";
+      warnings.push_back("column " + name + " is read as nominal: " + col.first_text_where + " holds " +
+                         quote_text(col.first_text) + ", which is not a number (give --continuous " + name +
+                         " to make that an error)");
   }
 
   model.kinds.clear();
@@ -377,6 +384,8 @@ void import_table(record_source& source, const import_options& o, std::ostream& 
   data_file.commit();
   meta_file.commit();
   if (select_file) select_file->commit();
+  for (const auto& w : warnings) err << "warning: " << w << "\n";
+  err.flush();
 
   out << "read " << rows << " rows of " << n << " columns from " << source.file() << "\n";
   for (std::size_t c = 0; c < model.names.size(); ++c) {
