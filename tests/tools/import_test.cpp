@@ -84,6 +84,7 @@ TEST(csv_reader, records_as_rfc_4180_writes_them) {
       {"blanks are kept", " a , \"b\"\n", ',', {{" a ", " \"b\""}}},
       {"semicolons", "a;\"b;c\";d,e\n", ';', {{"a", "b;c", "d,e"}}},
       {"tabs", "a\tb\n", '\t', {{"a", "b"}}},
+      {"a separator byte above 0x7f", "a\xa7\"b\"\xa7" "c\n", '\xa7', {{"a", "b", "c"}}},
       {"empty input", "", ',', {}},
   };
   for (const auto& c : cases) {

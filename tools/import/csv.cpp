@@ -22,23 +22,29 @@ std::unique_ptr<ioconn> open_bytes(const std::string& name) {
 }
 
 namespace {
-constexpr std::size_t block = 1 << 20;
+// Reads of 64 KiB cost no more per byte than larger ones; the buffer is left
+// uninitialised, since every byte is read into before it is looked at.
+constexpr std::size_t block = 1 << 16;
 constexpr int end_of_input = -1;
 }  // namespace
 
 csv_reader::csv_reader(std::unique_ptr<ioconn> in, std::string name, char separator)
-    : in_(std::move(in)), name_(std::move(name)), separator_(separator), buffer_(block) {}
+    : in_(std::move(in)),
+      name_(std::move(name)),
+      separator_(separator),
+      separator_byte_(static_cast<unsigned char>(separator)),
+      buffer_(std::make_unique_for_overwrite<char[]>(block)) {}
 
 bool csv_reader::fill() {
   if (at_end_) return false;
   if (pos_ == end_) pos_ = end_ = 0;
-  if (end_ == buffer_.size()) {
+  if (end_ == block) {
     // Keep the unread bytes (at most a few, when looking ahead) at the front.
-    std::memmove(buffer_.data(), buffer_.data() + pos_, end_ - pos_);
+    std::memmove(buffer_.get(), buffer_.get() + pos_, end_ - pos_);
     end_ -= pos_;
     pos_ = 0;
   }
-  const int n = in_->read(buffer_.data() + end_, static_cast<int>(buffer_.size() - end_));
+  const int n = in_->read(buffer_.get() + end_, static_cast<int>(block - end_));
   if (n < 0) {
     const std::string why = in_->error_text();
     throw orv::util::error("cannot read " + name_ + (why.empty() ? std::string() : ": " + why));
@@ -77,7 +83,7 @@ bool csv_reader::next(std::vector<std::string>& fields) {
     // A byte-order mark is no part of the first column's name.
     while (end_ - pos_ < 3 && fill()) {
     }
-    if (end_ - pos_ >= 3 && std::memcmp(buffer_.data() + pos_, "\xEF\xBB\xBF", 3) == 0) pos_ += 3;
+    if (end_ - pos_ >= 3 && std::memcmp(buffer_.get() + pos_, "\xEF\xBB\xBF", 3) == 0) pos_ += 3;
   }
   int c = get();
   if (c == end_of_input) return false;
@@ -107,22 +113,22 @@ bool csv_reader::next(std::vector<std::string>& fields) {
         field += static_cast<char>(c);
       }
       c = get();
-      if (c != separator_ && c != '\n' && c != '\r' && c != end_of_input)
+      if (c != separator_byte_ && c != '\n' && c != '\r' && c != end_of_input)
         fail(count, "text after the closing quote of a quoted field");
     } else {
       // The common case: copy runs of plain bytes straight from the buffer.
-      while (c != separator_ && c != '\n' && c != '\r' && c != end_of_input) {
+      while (c != separator_byte_ && c != '\n' && c != '\r' && c != end_of_input) {
         field += static_cast<char>(c);
-        const char* from = buffer_.data() + pos_;
+        const char* from = buffer_.get() + pos_;
         const char* p = from;
-        const char* const stop = buffer_.data() + end_;
+        const char* const stop = buffer_.get() + end_;
         while (p < stop && *p != separator_ && *p != '\n' && *p != '\r') ++p;
         field.append(from, p);
         pos_ += static_cast<std::size_t>(p - from);
         c = get();
       }
     }
-    if (c == separator_) {
+    if (c == separator_byte_) {
       c = get();
       continue;
     }

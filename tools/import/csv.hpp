@@ -50,7 +50,8 @@ class csv_reader {
   std::unique_ptr<orv::inpout::ioconn> in_;
   std::string name_;
   char separator_;
-  std::vector<char> buffer_;
+  int separator_byte_;  // as get() hands bytes out: 0 to 255
+  std::unique_ptr<char[]> buffer_;
   std::size_t pos_ = 0;
   std::size_t end_ = 0;
   bool at_end_ = false;
