@@ -406,9 +406,15 @@ TEST(kel_import, check_finds_each_hazard) {
   const check_case cases[] = {
       {.name = "clean", .out = "no hazards in m.meta, d.csv (4 rows) and s.sel\n"},
       {.name = "text in a continuous column",
-       .data = "30,f,low,1,bad\ntwenty-seven,m,high,2,good\n12abc,f,mid,3,good\n",
+       .data = "30,f,low,1,bad\ntwenty-seven,m,high,2,good\n12abc,f,mid,3,good\n1e39,m,low,4,bad\n",
        .out = "d.csv, row 2, column 1 (age): text \"twenty-seven\" in a continuous column (read as 0)\n"
-              "d.csv, row 3, column 1 (age): text \"12abc\" in a continuous column (read as 12)\n2 hazards\n"},
+              "d.csv, row 3, column 1 (age): text \"12abc\" in a continuous column (read as 12)\n"
+              "d.csv, row 4, column 1 (age): text \"1e39\" in a continuous column (not finite: the analysis stops "
+              "here)\n3 hazards\n"},
+      {.name = "a zero byte",
+       .data = std::string("30,f,low,1,bad\n41.5,m\0,high,2,good\n30,f,low,1,good\n", 51),
+       .out = "d.csv, row 2: the line holds a zero byte; the analysis stops here (bad row)\n"
+              "d.csv, row 2: 2 fields, the metadata has 5 columns\n2 hazards\n"},
       {.name = "an empty field in a continuous column",
        .data = "30,f,low,1,bad\n  ,m,high,2,good\n",
        .out = "d.csv, row 2, column 1 (age): empty field in a continuous column (read as 0)\n1 hazard\n"},

@@ -122,11 +122,14 @@ TEST(text, decimal_numbers) {
 }
 
 TEST(text, what_a_continuous_column_reads_trimming_and_quoting) {
-  EXPECT_EQ(read_as("12abc"), "12");
-  EXPECT_EQ(read_as("twenty-seven"), "0");
-  EXPECT_EQ(read_as(""), "0");
-  EXPECT_EQ(read_as("\xEF\xBB\xBF" "12"), "0");
-  EXPECT_EQ(read_as("0.1"), "0.1");
+  EXPECT_EQ(read_as("12abc"), "read as 12");
+  EXPECT_EQ(read_as("twenty-seven"), "read as 0");
+  EXPECT_EQ(read_as(""), "read as 0");
+  EXPECT_EQ(read_as("\xEF\xBB\xBF" "12"), "read as 0");
+  EXPECT_EQ(read_as("0x10"), "read as 16");
+  EXPECT_EQ(read_as("1.17549435e-38"), "read as missing");
+  EXPECT_EQ(read_as("1e39"), "not finite: the analysis stops here");
+  EXPECT_EQ(read_as("nan"), "not finite: the analysis stops here");
 
   EXPECT_EQ(trim_spaces("  a b \t "), "a b \t");
   EXPECT_EQ(trim_spaces("   "), "");
@@ -230,7 +233,7 @@ TEST(command_line, accepted) {
   EXPECT_EQ(c.what, command_line::action::usage);
 
   c = parse_command_line(argv_of({"t.csv", "--out", "p", "--sep", ";", "--missing", ",NA", "--ordinal",
-                                   "grade=low,mid,high", "--nominal", "zip,code", "--continuous", "x",
+                                   "grade=low, mid ,high", "--nominal", "zip,code", "--continuous", "x",
                                    "--ignore", "id", "--id", "row", "--protected", "sex=f,age<30", "--protected",
                                    "city=x", "--outcome", "class=a,b", "--measure", "age", "--pre-value", "good",
                                    "--replace-sep", "_"}));

@@ -160,7 +160,7 @@ std::uint64_t check_inputs(const std::string& metadata, const std::string& data,
       rows = row;
       if (std::strlen(in->line()) != static_cast<std::size_t>(in->line_length()))
         hazards.report(data + ": zero bytes",
-                       place(data, row) + ": the line holds a zero byte; the reader ignores the rest of the line");
+                       place(data, row) + ": the line holds a zero byte; the analysis stops here (bad row)");
       const int count = in->field_count();
       fields.clear();
       for (int i = 0; i < count; ++i) fields.emplace_back(in->tokens.next_token(separator));
@@ -201,13 +201,13 @@ std::uint64_t check_inputs(const std::string& metadata, const std::string& data,
         if (k == kind::continuous && v != "?") {
           if (v.starts_with(bom))
             hazards.report(column_key(c, "byte-order marks"), column_place(c) +
-                                                                  ": byte-order mark in a continuous column (read as " +
+                                                                  ": byte-order mark in a continuous column (" +
                                                                   read_as(std::string(v)) + ")");
           else if (v.empty())
             hazards.report(column_key(c, "empty fields"), column_place(c) + ": empty field in a continuous column (read as 0)");
           else if (!is_decimal_number(v))
             hazards.report(column_key(c, "text"), column_place(c) + ": text " + quote_text(v) +
-                                                      " in a continuous column (read as " + read_as(std::string(v)) + ")");
+                                                      " in a continuous column (" + read_as(std::string(v)) + ")");
         } else if (row == 1 && c == 0 && v.starts_with(bom)) {
           hazards.report(column_key(c, "byte-order marks"),
                          column_place(c) + ": byte-order mark at the start of the field; it becomes part of the value");

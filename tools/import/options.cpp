@@ -5,6 +5,8 @@
 #include <ostream>
 #include <set>
 
+#include "text.hpp"
+
 namespace kelimport {
 
 namespace {
@@ -92,6 +94,9 @@ command_line parse_command_line(const std::vector<std::string>& args) {
         if (eq == std::string::npos || eq == 0) return reject("--ordinal needs COLUMN=v1,v2,... (lowest first)");
         const std::string column = value.substr(0, eq);
         std::vector<std::string> scale = split_commas(value.substr(eq + 1));
+        // The data reader drops the blanks around a field, so a value with
+        // blanks could never match: "low, mid" means low and mid.
+        for (auto& v : scale) v = std::string(trim_spaces(v));
         if (scale.size() < 2) return reject("--ordinal " + column + " needs at least two values");
         std::set<std::string> distinct;
         for (const auto& v : scale) {

@@ -48,8 +48,11 @@ bool is_decimal_number(std::string_view t) {
 }
 
 std::string read_as(const std::string& text) {
+  const float value = static_cast<float>(std::strtod(text.c_str(), nullptr));
+  if (!std::isfinite(value)) return "not finite: the analysis stops here";
+  if (value == FLT_MIN) return "read as missing";
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%g", static_cast<double>(static_cast<float>(std::atof(text.c_str()))));
+  std::snprintf(buf, sizeof buf, "read as %g", static_cast<double>(value));
   return buf;
 }
 

@@ -22,8 +22,10 @@ std::string_view trim_spaces(std::string_view text);
 // blanks and trailing text are not numbers.
 bool is_decimal_number(std::string_view text);
 
-// What a continuous column stores for the text (the C library's leading
-// number, 0 when there is none), printed with six significant digits.
+// What a continuous column makes of the text (the C library's leading
+// number, 0 when there is none), in words for a message: "read as 12" (six
+// significant digits), "read as missing", or, for a number beyond the float
+// range, "not finite: the analysis stops here".
 std::string read_as(const std::string& text);
 
 // The text in double quotes for a message: quotes and backslashes escaped,
