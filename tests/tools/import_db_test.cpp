@@ -3,72 +3,18 @@
 // they say enough (integer and real: continuous; text: nominal, numbers and
 // all), inferred elsewhere.
 #include <gtest/gtest.h>
-#include <fcntl.h>
-#include <spawn.h>
 #include <sqlite3.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
-extern char** environ;
+#include "run_program.hpp"
 
 namespace {
 
-class folder {
- public:
-  folder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kel-import-db-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    dir_ = pattern;
-  }
-  ~folder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
-  std::string path(const std::string& name) const { return (dir_ / name).string(); }
-  std::string read(const std::string& name) const {
-    std::ifstream f(path(name), std::ios::binary);
-    return {std::istreambuf_iterator<char>(f), {}};
-  }
-  bool exists(const std::string& name) const { return std::filesystem::exists(path(name)); }
+using namespace importtest;
 
- private:
-  std::filesystem::path dir_;
-};
-
-struct outcome {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-outcome run_import(const folder& dir, const std::vector<std::string>& args) {
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addchdir_np(&actions, dir.path("").c_str());
-  posix_spawn_file_actions_addopen(&actions, 1, dir.path("console.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, dir.path("console.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  std::vector<char*> argv{const_cast<char*>(KEL_IMPORT_PATH)};
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  outcome r;
-  pid_t pid = -1;
-  if (posix_spawn(&pid, KEL_IMPORT_PATH, &actions, nullptr, argv.data(), environ) == 0) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
-  posix_spawn_file_actions_destroy(&actions);
-  r.out = dir.read("console.out");
-  r.err = dir.read("console.err");
-  return r;
-}
+outcome run_import(const folder& dir, const std::vector<std::string>& args) { return run(KEL_IMPORT_PATH, dir, args); }
 
 void make_database(const std::string& file, const char* sql) {
   sqlite3* db = nullptr;
@@ -144,7 +90,7 @@ TEST(kel_import_db, failures) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, c.err);
-    EXPECT_FALSE(dir.exists("p.csv"));
+    EXPECT_FALSE(dir.all().count("p.csv") != 0);
   }
 }
 
