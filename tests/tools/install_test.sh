@@ -5,9 +5,13 @@
 # with `cpack -G DEB` and checks the package's files and that its control
 # file declares a package for every shared library the programs load.
 #
-#   bash install_test.sh BUILD_FOLDER
+#   bash install_test.sh BUILD_FOLDER [package]
+#
+# Without "package" only the install is checked (a sanitizer build is no
+# package to ship).
 set -euo pipefail
 build=$(cd "$1" && pwd)
+package=${2:-}
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
@@ -33,6 +37,7 @@ if command -v groff >/dev/null; then
 fi
 echo "install: ${#expected[@]} files in place"
 
+[ "$package" = package ] || exit 0
 if ! command -v dpkg-deb >/dev/null || ! command -v dpkg-shlibdeps >/dev/null; then
   echo "package: skipped, dpkg-deb or dpkg-shlibdeps missing (tools/deps.sh installs them)"
   exit 0
@@ -45,12 +50,16 @@ control=$(dpkg-deb -I "$deb")
 grep -q '^ Package: kelcmd$' <<<"$control" || fail "no package name in"$'\n'"$control"
 depends=$(sed -n 's/^ Depends: //p' <<<"$control")
 declared=$(sed 's/ ([^)]*)//g; s/, /\n/g' <<<"$depends")
-# Every shared library a program loads must come with a declared package.
+# Every shared library a program loads must come with a declared package:
+# the one that holds the file the loader resolves it to.
 for p in "${programs[@]}"; do
-  for library in $(readelf -d "$build/app/$p" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); do
-    owner=$(dpkg -S "*/$library" 2>/dev/null | head -1 | cut -d: -f1)
-    [ -n "$owner" ] || fail "$p needs $library, which no installed package holds"
-    grep -qxF "$owner" <<<"$declared" || fail "$p needs $library from $owner; Depends: $depends"
+  for library in $( (ldd "$build/app/$p" 2>/dev/null || true) | awk '$2 == "=>" && $3 ~ /^\// {print $3}'); do
+    owner=
+    for path in "$library" "$(realpath "$library")" "${library#/usr}" "/usr$library"; do
+      owner=$(dpkg -S "$path" 2>/dev/null | head -1 | cut -d: -f1) && [ -n "$owner" ] && break
+    done
+    [ -n "$owner" ] || fail "$p loads $library, which no installed package holds"
+    grep -qxF "$owner" <<<"$declared" || fail "$p loads $library from $owner; Depends: $depends"
   done
 done
 echo "package: $(basename "$deb"), Depends: ${depends:-(none)}"

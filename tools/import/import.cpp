@@ -264,8 +264,10 @@ void import_table(record_source& source, const import_options& o, std::ostream& 
         if (!o.replace) {
           const bool has_separator = field->find(o.separator) != std::string::npos;
           throw error(at() + ": the field " + quote_text(*field) + " holds " +
-                      (has_separator ? "the separator " + separator_name(o.separator) : std::string("a line end")) +
-                      "; give --replace-sep C to replace " + (has_separator ? "it" : "line ends and separators"));
+                      (has_separator ? "the separator " + separator_name(o.separator) +
+                                           "; choose another --sep, or give --replace-sep C to replace it"
+                                     : std::string("a line end; give --replace-sep C to replace line ends and "
+                                                   "separators")));
         }
         changed = replaced(*field, o.separator, o.replacement);
         field = &changed;
@@ -387,7 +389,8 @@ void import_table(record_source& source, const import_options& o, std::ostream& 
   for (const auto& w : warnings) err << "warning: " << w << "\n";
   err.flush();
 
-  out << "read " << rows << " rows of " << n << " columns from " << source.file() << "\n";
+  out << "read " << rows << (rows == 1 ? " row of " : " rows of ") << n << (n == 1 ? " column from " : " columns from ")
+      << source.file() << "\n";
   for (std::size_t c = 0; c < model.names.size(); ++c) {
     out << "  " << model.names[c] << ": " << kind_name(model.kinds[c]);
     if (c < shift) {
