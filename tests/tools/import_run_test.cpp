@@ -4,6 +4,8 @@
 // changed. The imported inputs are then given to kelcmd.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -249,6 +251,21 @@ TEST(kel_import, runs) {
     want.insert(c.written.begin(), c.written.end());
     EXPECT_EQ(dir.all(), want);
   }
+}
+
+TEST(kel_import, a_database_without_the_query_service) {
+  folder dir;
+  std::filesystem::copy_file(KEL_IMPORT_PATH, dir.path("kel-import"));
+  std::filesystem::permissions(dir.path("kel-import"), std::filesystem::perms::owner_exec, std::filesystem::perm_options::add);
+  const std::string program = dir.path("kel-import");
+  const char* path = std::getenv("PATH");
+  const std::string saved = path ? path : "";
+  setenv("PATH", dir.path("").c_str(), 1);  // nowhere to find kel-sqlcmd
+  const outcome r = run(program.c_str(), dir, {"--db", "x.db", "--query", "SELECT 1", "--out", "p"});
+  setenv("PATH", saved.c_str(), 1);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "the query on x.db failed: the query service kel-sqlcmd is neither beside kel-import nor on the "
+                   "executable path\n");
 }
 
 TEST(kel_import, usage_text) {

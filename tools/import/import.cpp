@@ -64,7 +64,11 @@ class query_records : public record_source {
     // "header" asks the service for the column names and declared types
     // ahead of the rows.
     answer_ = orv::inpout::query_source("sqlite header", o.db, "", "", o.query, "", why);
-    if (!answer_) throw error("the query on " + o.db + " failed: " + why);
+    if (!answer_) {
+      if (why == "JDBC orv server not available")
+        why = "the query service kel-sqlcmd is neither beside kel-import nor on the executable path";
+      throw error("the query on " + o.db + " failed: " + why);
+    }
     if (!answer_->read_line()) throw error("the query service gave no column names for the query on " + o.db);
     split_answer(answer_->line(), static_cast<std::size_t>(answer_->line_length()), names_);
     if (!answer_->read_line()) throw error("the query service gave no column types for the query on " + o.db);
