@@ -8,7 +8,7 @@
 #
 #   bash fuzz/run.sh SECONDS_PER_TARGET [TARGET...]
 #
-# TARGET is one of: tokenizer stream metadata select datafile pipeline
+# TARGET is one of: tokenizer stream metadata select datafile pipeline csv
 # (default: all of them, one after the other).
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -16,7 +16,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:?usage: fuzz/run.sh SECONDS_PER_TARGET [TARGET...]}
 shift
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(tokenizer stream metadata select datafile pipeline)
+[ ${#targets[@]} -eq 0 ] && targets=(tokenizer stream metadata select datafile pipeline csv)
 build=build/fuzz
 
 cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DKEL_FUZZ=ON -DKEL_TESTS=OFF \

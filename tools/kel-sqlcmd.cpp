@@ -2,7 +2,9 @@
 // request from standard input and writes the answer to standard output.
 //
 // Request: seven lines (a carriage return before a line feed is ignored):
-//   1 engine        "sqlite" or "sqlite3" (any case); empty means sqlite
+//   1 engine        "sqlite" or "sqlite3" (any case); empty means sqlite;
+//                   followed by " header", the answer's first two rows are
+//                   the column names and the columns' declared types
 //   2 database      path of the SQLite database file, opened read-only
 //   3 user          ignored (SQLite has no users)
 //   4 password      ignored
@@ -21,7 +23,10 @@
 // costs disk rather than memory. A value holding a comma, a line end or a
 // zero byte cannot be written in this format and is an error. A statement
 // that could write (including VACUUM INTO, which would create a file) is
-// refused, and running out of memory is answered with an error line.
+// refused, and running out of memory is answered with an error line. A
+// declared type is given as the affinity SQLite derives from it ("integer",
+// "real", "text", "numeric", "blob"), empty for a column with no declared
+// type, such as an expression.
 //
 // Exit status: 0 after an answer of rows, 1 after an error line, 2 when
 // started with arguments.
@@ -78,6 +83,21 @@ bool parse_limit(const std::string& text, unsigned long long& limit) {
   limit = std::strtoull(text.c_str(), nullptr, 10);
   return errno == 0;
 }
+
+// SQLite's rules for the affinity of a declared type, in their order.
+std::string affinity(const char* declared) {
+  if (declared == nullptr || *declared == '\0') return "";
+  std::string type = declared;
+  for (char& ch : type) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+  auto has = [&](const char* word) { return type.find(word) != std::string::npos; };
+  if (has("INT")) return "integer";
+  if (has("CHAR") || has("CLOB") || has("TEXT")) return "text";
+  if (has("BLOB")) return "blob";
+  if (has("REAL") || has("FLOA") || has("DOUB")) return "real";
+  return "numeric";
+}
+
+bool unfit(const std::string& value) { return value.find_first_of(std::string(",\n\r\0", 4)) != std::string::npos; }
 
 struct database {
   sqlite3* db = nullptr;
@@ -150,7 +170,12 @@ int answer() {
   std::vector<std::string> request;
   if (!read_request(request)) return fail("bad request: expected 7 lines, got " + std::to_string(request.size()));
   if (request[6] != "exit") return fail("bad request: the seventh line must be exit");
-  const std::string engine = lower(request[0]);
+  std::string engine = lower(request[0]);
+  bool header = false;
+  if (engine.size() > 7 && engine.compare(engine.size() - 7, 7, " header") == 0) {
+    header = true;
+    engine.resize(engine.size() - 7);
+  }
   if (!engine.empty() && engine != "sqlite" && engine != "sqlite3") return fail("unknown engine: " + request[0]);
   const std::string& path = request[1];
   unsigned long long limit;
@@ -175,6 +200,18 @@ int answer() {
   std::string row;
   unsigned long long count = 0;
   const int columns = sqlite3_column_count(d.statement);
+  if (header) {
+    std::string names, types;
+    for (int c = 0; c < columns; ++c) {
+      const char* name = sqlite3_column_name(d.statement, c);
+      const std::string text = name ? name : "";
+      if (unfit(text)) return fail("column " + std::to_string(c + 1) + ": the name holds a comma, a line end or a zero byte");
+      names += (c > 0 ? "," : "") + text;
+      types += (c > 0 ? "," : "") + affinity(sqlite3_column_decltype(d.statement, c));
+    }
+    if (!rows.add(names + "\n" + types + "\n"))
+      return fail(std::string("cannot keep the result: ") + std::strerror(errno));
+  }
   for (;;) {
     if (limit != 0 && count == limit) break;
     const int rc = sqlite3_step(d.statement);
@@ -190,8 +227,8 @@ int answer() {
       const char* text = reinterpret_cast<const char*>(sqlite3_column_text(d.statement, c));
       if (!text && sqlite3_errcode(d.db) == SQLITE_NOMEM) return fail("out of memory");
       const int bytes = sqlite3_column_bytes(d.statement, c);
-      const std::string_view value(text ? text : "", text ? static_cast<std::size_t>(bytes) : 0);
-      if (value.find_first_of(std::string_view(",\n\r\0", 4)) != std::string_view::npos)
+      const std::string value(text ? text : "", text ? static_cast<std::size_t>(bytes) : 0);
+      if (unfit(value))
         return fail("row " + std::to_string(count + 1) + ", column " + sqlite3_column_name(d.statement, c) +
                     ": the value holds a comma, a line end or a zero byte");
       row += value;

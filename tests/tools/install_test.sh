@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Installs a build into a scratch prefix and checks that every file lands
+# where a user, man and bash look for it, that the installed programs run,
+# and that the manual pages render without warnings; then packs the build
+# with `cpack -G DEB` and checks the package's files and that its control
+# file declares a package for every shared library the programs load.
+#
+#   bash install_test.sh BUILD_FOLDER [package]
+#
+# Without "package" only the install is checked (a sanitizer build is no
+# package to ship).
+set -euo pipefail
+build=$(cd "$1" && pwd)
+package=${2:-}
+stage=$(mktemp -d)
+trap 'rm -rf "$stage"' EXIT
+fail() { echo "FAIL: $*"; exit 1; }
+
+programs=(kelcmd kel-import)
+[ -x "$build/app/kel-sqlcmd" ] && programs+=(kel-sqlcmd)
+expected=()
+for p in "${programs[@]}"; do expected+=("usr/bin/$p"); done
+expected+=(usr/share/bash-completion/completions/kel-import usr/share/bash-completion/completions/kelcmd
+           usr/share/man/man1/kel-import.1 usr/share/man/man1/kelcmd.1)
+want=$(printf '%s\n' "${expected[@]}" | sort)
+
+cmake --install "$build" --prefix "$stage/usr" >/dev/null
+got=$(cd "$stage" && find . -type f | sed 's|^\./||' | sort)
+[ "$got" = "$want" ] || fail "installed files:"$'\n'"$got"$'\n'"expected:"$'\n'"$want"
+"$stage/usr/bin/kelcmd" | head -1 | grep -q '^Command line: kelcmd ' || fail "installed kelcmd"
+"$stage/usr/bin/kel-import" | head -1 | grep -q '^Command line: kel-import ' || fail "installed kel-import"
+if command -v groff >/dev/null; then
+  for page in "$stage"/usr/share/man/man1/*.1; do
+    warnings=$(groff -man -ww -z "$page" 2>&1)
+    [ -z "$warnings" ] || fail "$page: $warnings"
+  done
+fi
+echo "install: ${#expected[@]} files in place"
+
+[ "$package" = package ] || exit 0
+if ! command -v dpkg-deb >/dev/null || ! command -v dpkg-shlibdeps >/dev/null; then
+  echo "package: skipped, dpkg-deb or dpkg-shlibdeps missing (tools/deps.sh installs them)"
+  exit 0
+fi
+cpack -G DEB --config "$build/CPackConfig.cmake" -B "$stage/pkg" >"$stage/cpack.log" 2>&1 || { cat "$stage/cpack.log"; fail "cpack"; }
+deb=$(ls "$stage"/pkg/*.deb)
+packed=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sed 's|^\./||' | sort)
+[ "$packed" = "$want" ] || fail "packed files:"$'\n'"$packed"
+control=$(dpkg-deb -I "$deb")
+grep -q '^ Package: kelcmd$' <<<"$control" || fail "no package name in"$'\n'"$control"
+depends=$(sed -n 's/^ Depends: //p' <<<"$control")
+declared=$(sed 's/ ([^)]*)//g; s/, /\n/g' <<<"$depends")
+# Every shared library a program loads must come with a declared package:
+# the one that holds the file the loader resolves it to.
+for p in "${programs[@]}"; do
+  for library in $( (ldd "$build/app/$p" 2>/dev/null || true) | awk '$2 == "=>" && $3 ~ /^\// {print $3}'); do
+    owner=
+    for path in "$library" "$(realpath "$library")" "${library#/usr}" "/usr$library"; do
+      owner=$(dpkg -S "$path" 2>/dev/null | head -1 | cut -d: -f1) && [ -n "$owner" ] && break
+    done
+    [ -n "$owner" ] || fail "$p loads $library, which no installed package holds"
+    grep -qxF "$owner" <<<"$declared" || fail "$p loads $library from $owner; Depends: $depends"
+  done
+done
+echo "package: $(basename "$deb"), Depends: ${depends:-(none)}"
