@@ -11,9 +11,9 @@
 #include <thread>
 #include <vector>
 
-#include "analysis/dataset.hpp"
-#include "analysis/distribution.hpp"
-#include "analysis/textout.hpp"
+#include "analysis/table/dataset.hpp"
+#include "analysis/engine/distribution.hpp"
+#include "io/textout.hpp"
 #include "io/open_input.hpp"
 #include "io/stream.hpp"
 #include "util/cronos.hpp"
@@ -77,13 +77,13 @@ void run_stages(const settings& s, std::ostream& out, std::string& stage) {
   watch.start();
   if (s.metadata_out_given) {
     stage = "writing the metadata file " + s.metadata_out;
-    kel::textout metadata(s.metadata_out);
+    orv::inpout::textout metadata(s.metadata_out);
     data.writeMetadata(metadata);
   }
   stage = "forming the groups";
   data.splitGroups(out);
   stage = "testing for discrimination";
-  kel::textout output(s.output);
+  orv::inpout::textout output(s.output);
   data.testDiscrimination(engine_settings(s), output, dist, out);
   stage = "writing the distribution file " + s.distribution_out;
   dist.write(s.distribution_out);

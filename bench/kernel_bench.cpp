@@ -12,7 +12,7 @@
 #include <random>
 #include <vector>
 
-#include "analysis/fastknn.hpp"
+#include "analysis/knn/fastknn.hpp"
 #include "util/error.hpp"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <random>
 #include <string>
 
-#include "analysis/dataset.hpp"
+#include "analysis/table/dataset.hpp"
 #include "io/open_input.hpp"
 #include "io/stream.hpp"
 #include "util/heap.hpp"

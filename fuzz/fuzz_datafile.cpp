@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "analysis/dataset.hpp"
+#include "analysis/table/dataset.hpp"
 #include "fuzz_input.hpp"
 #include "util/error.hpp"
 

@@ -12,9 +12,9 @@
 #include <string>
 #include <string_view>
 
-#include "analysis/dataset.hpp"
-#include "analysis/distribution.hpp"
-#include "analysis/textout.hpp"
+#include "analysis/table/dataset.hpp"
+#include "analysis/engine/distribution.hpp"
+#include "io/textout.hpp"
 #include "fuzz_input.hpp"
 #include "util/error.hpp"
 
@@ -59,7 +59,7 @@ std::string run_test(kel::dataset& d, kel::test_settings settings, bool referenc
   kel::distribution dist;
   if (dst) dist.configure(-100.0, 100.0, 0.005);
   try {
-    kel::textout out(file.name());
+    orv::inpout::textout out(file.name());
     d.testDiscrimination(settings, out, dist, kelfuzz::null_console());
     dist.write("/dev/null");
   } catch (const orv::util::error& e) {
@@ -96,7 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     d.readData(*kelfuzz::stream_over(table, sep, 16384, static_cast<std::uint32_t>(size), 13));
     d.readSelect(*kelfuzz::stream_over(select, sep, 16384, static_cast<std::uint32_t>(size), 5));
     {
-      kel::textout out("/dev/null");
+      orv::inpout::textout out("/dev/null");
       d.writeMetadata(out);
     }
     d.splitGroups(kelfuzz::null_console());

@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <string>
 
-#include "analysis/dataset.hpp"
-#include "analysis/distribution.hpp"
-#include "analysis/textout.hpp"
+#include "analysis/table/dataset.hpp"
+#include "analysis/engine/distribution.hpp"
+#include "io/textout.hpp"
 #include "fuzz_input.hpp"
 #include "util/error.hpp"
 
@@ -59,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   kel::distribution dist;
   dist.configure(-100.0, 100.0, 0.005);
   try {
-    kel::textout out("/dev/null");
+    orv::inpout::textout out("/dev/null");
     d.testDiscrimination(settings, out, dist, kelfuzz::null_console());
   } catch (const orv::util::error&) {
   }

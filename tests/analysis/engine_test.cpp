@@ -8,8 +8,8 @@
 #include <functional>
 #include <sstream>
 
-#include "analysis/distribution.hpp"
-#include "analysis/textout.hpp"
+#include "analysis/engine/distribution.hpp"
+#include "io/textout.hpp"
 #include "../timing_text.hpp"
 #include "text_input.hpp"
 
@@ -45,7 +45,7 @@ std::pair<std::string, std::string> run(const char* meta, const std::string& dat
   d->splitGroups(console);
   kel::distribution none;
   const std::string output = written([&](const std::string& name) {
-    kel::textout out(name);
+    orv::inpout::textout out(name);
     d->testDiscrimination(settings, out, none, console);
   });
   return {output, console.str()};

@@ -6,8 +6,8 @@
 #include <random>
 
 #include "../timing_text.hpp"
-#include "analysis/distribution.hpp"
-#include "analysis/textout.hpp"
+#include "analysis/engine/distribution.hpp"
+#include "io/textout.hpp"
 #include "text_input.hpp"
 
 using namespace kel::testing;
@@ -65,7 +65,7 @@ std::string run(const table& t, kel::test_settings s) {
   kel::distribution dist;
   dist.configure(-100.0, 100.0, 0.005);
   {
-    kel::textout out(output);
+    orv::inpout::textout out(output);
     d->testDiscrimination(s, out, dist, console);
   }
   dist.write(histogram);

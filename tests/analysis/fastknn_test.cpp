@@ -2,7 +2,7 @@
 // per-pair distances summed attribute by attribute, and the bounded max-heap
 // scan (push, evict the top once past k, the bound = the last evicted
 // distance). Every kernel level and thread count must agree with it exactly.
-#include "analysis/fastknn.hpp"
+#include "analysis/knn/fastknn.hpp"
 
 #include <gtest/gtest.h>
 

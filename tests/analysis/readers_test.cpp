@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "analysis/textout.hpp"
+#include "io/textout.hpp"
 #include "text_input.hpp"
 
 using namespace kel::testing;
@@ -20,7 +20,7 @@ void expect_errors(const std::vector<std::pair<std::string, std::string>>& cases
 
 std::string written_metadata(kel::dataset& d) {
   const std::string name = scratch_path();
-  kel::textout out(name);
+  orv::inpout::textout out(name);
   d.writeMetadata(out);  // and flushes
   return take_file(name);
 }

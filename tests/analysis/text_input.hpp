@@ -8,7 +8,7 @@
 #include <string>
 #include <unistd.h>
 
-#include "analysis/dataset.hpp"
+#include "analysis/table/dataset.hpp"
 #include "io/open_input.hpp"
 #include "io/stream.hpp"
 

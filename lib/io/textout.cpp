@@ -1,32 +1,35 @@
 #include "textout.hpp"
 
 #include <cerrno>
-#include <cstring>
 
+#include "io/posix.hpp"
 #include "util/error.hpp"
 
-namespace kel {
+namespace orv::inpout {
+
+namespace {
+
+// The system's reason, when it gave one.
+std::string reason(int code) { return code != 0 ? ": " + detail::errno_text(code) : std::string(); }
+
+}  // namespace
 
 // The buffer is left uninitialized: zeroing a megabyte per file costs more
 // than the short runs it serves.
 textout::textout(const std::string& name)
     : name_(name), buffer_(std::make_unique_for_overwrite<char[]>(buffer_size)) {
-  // A row shorter than the buffer reaches the file in one write, so a run
-  // that is killed leaves only complete rows behind.
   file_.rdbuf()->pubsetbuf(buffer_.get(), buffer_size);
   errno = 0;
   file_.open(name, std::ios::out | std::ios::trunc);
   if (!file_.is_open()) {
     const int code = errno;
-    throw orv::util::error("cannot create output file " + name +
-                           (code != 0 ? std::string(": ") + std::strerror(code) : std::string()));
+    throw orv::util::error("cannot create output file " + name + reason(code));
   }
 }
 
 void textout::fail() const {
   const int code = errno;
-  throw orv::util::error("cannot write output file " + name_ +
-                         (code != 0 ? std::string(": ") + std::strerror(code) : std::string()));
+  throw orv::util::error("cannot write output file " + name_ + reason(code));
 }
 
 void textout::end_line() {
@@ -42,4 +45,4 @@ void textout::finish() {
   if (!file_) fail();
 }
 
-}  // namespace kel
+}  // namespace orv::inpout

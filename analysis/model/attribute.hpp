@@ -37,7 +37,7 @@
 #include <utility>
 #include <vector>
 
-#include "analysis/textindex.hpp"
+#include "analysis/model/textindex.hpp"
 #include "util/nocopy.hpp"
 
 namespace kel {

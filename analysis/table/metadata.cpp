@@ -3,8 +3,8 @@
 #include <cstring>
 #include <ostream>
 
-#include "analysis/dataset.hpp"
-#include "analysis/textout.hpp"
+#include "analysis/table/dataset.hpp"
+#include "io/textout.hpp"
 #include "io/stream.hpp"
 #include "util/error.hpp"
 #include "util/tokenizer.hpp"
@@ -67,7 +67,7 @@ unsigned dataset::readMetadata(orv::inpout::stream& in) {
   return static_cast<unsigned>(atts->size());
 }
 
-void dataset::writeMetadata(textout& out) const {
+void dataset::writeMetadata(orv::inpout::textout& out) const {
   for (const auto& att : *atts) {
     out.stream() << att->toMetadata();
     out.end_line();

@@ -1,9 +1,9 @@
-#include "distribution.hpp"
+#include "analysis/engine/distribution.hpp"
 
 #include <cmath>
 #include <cstddef>
 
-#include "textout.hpp"
+#include "io/textout.hpp"
 #include "util/error.hpp"
 
 namespace kel {
@@ -29,7 +29,7 @@ void distribution::add(double x) {
 
 void distribution::write(const std::string& name) const {
   if (disabled_) return;
-  textout out(name);
+  orv::inpout::textout out(name);
   std::uint64_t total = 0;
   for (std::uint32_t c : bins_) total += c;
   if (total != 0) {

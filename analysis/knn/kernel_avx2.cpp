@@ -6,7 +6,7 @@
 // in the same order.
 #include <immintrin.h>
 
-#include "analysis/fastknn_kernel.hpp"
+#include "analysis/knn/fastknn_kernel.hpp"
 
 namespace kel::detail {
 

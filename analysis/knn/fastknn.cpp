@@ -1,4 +1,4 @@
-#include "analysis/fastknn.hpp"
+#include "analysis/knn/fastknn.hpp"
 
 #include <algorithm>
 #include <atomic>
@@ -12,7 +12,7 @@
 #include <system_error>
 #include <thread>
 
-#include "analysis/fastknn_kernel.hpp"
+#include "analysis/knn/fastknn_kernel.hpp"
 #include "util/error.hpp"
 #include "util/parallel.hpp"
 

@@ -3,7 +3,7 @@
 // measured attributes, and an optional replacement class value.
 #include <cstring>
 
-#include "analysis/dataset.hpp"
+#include "analysis/table/dataset.hpp"
 #include "io/stream.hpp"
 #include "util/error.hpp"
 #include "util/tokenizer.hpp"

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "analysis/dataset.hpp"
+#include "analysis/table/dataset.hpp"
 
 namespace kel {
 

@@ -8,10 +8,10 @@
 #include <ostream>
 #include <vector>
 
-#include "analysis/dataset.hpp"
-#include "analysis/fastknn.hpp"
-#include "analysis/distribution.hpp"
-#include "analysis/textout.hpp"
+#include "analysis/table/dataset.hpp"
+#include "analysis/knn/fastknn.hpp"
+#include "analysis/engine/distribution.hpp"
+#include "io/textout.hpp"
 #include "util/cronos.hpp"
 
 namespace kel {
@@ -84,7 +84,7 @@ void dataset::writeRow(unsigned row, std::ostream& out, bool replaceClass) {
   out.write(rowText.data(), static_cast<std::streamsize>(rowText.size()));
 }
 
-void dataset::testDiscrimination(const test_settings& settings, textout& out, distribution& dist,
+void dataset::testDiscrimination(const test_settings& settings, orv::inpout::textout& out, distribution& dist,
                                  std::ostream& console) {
   const bool pre = settings.pre;
   const bool all = settings.all && !pre;

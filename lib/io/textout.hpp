@@ -1,7 +1,9 @@
-// An output text file that never loses data silently: it is created (or
-// emptied) on construction, every line is flushed as it ends, and a file that
-// cannot be created or written raises an error naming it, so the run ends
-// with status 1 instead of reporting success over a truncated file.
+// textout: an output text file that never loses data silently. It is created
+// (or emptied) on construction, every line is flushed as it ends, and a file
+// that cannot be created or written raises an orv::util::error naming it, so
+// a run ends with a failure instead of reporting success over a truncated
+// file. A line shorter than the buffer reaches the file in one write, so a
+// process that is killed leaves only complete lines behind.
 #pragma once
 
 #include <fstream>
@@ -10,7 +12,7 @@
 
 #include "util/nocopy.hpp"
 
-namespace kel {
+namespace orv::inpout {
 
 class textout : private orv::util::nocopy {
  public:
@@ -34,4 +36,4 @@ class textout : private orv::util::nocopy {
   std::ofstream file_;
 };
 
-}  // namespace kel
+}  // namespace orv::inpout

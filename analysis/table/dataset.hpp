@@ -22,12 +22,13 @@
 #include <utility>
 #include <vector>
 
-#include "analysis/attribute.hpp"
+#include "analysis/model/attribute.hpp"
 #include "containers/bitmap.hpp"
 #include "util/nocopy.hpp"
 
 namespace orv::inpout {
 class iofile;
+class textout;
 class stream;
 }  // namespace orv::inpout
 
@@ -35,7 +36,6 @@ namespace kel {
 
 class distribution;
 class fastknn;
-class textout;
 
 // One comparison of an attribute with a constant.
 struct item {
@@ -72,7 +72,7 @@ class dataset : private orv::util::nocopy {
   // Metadata file: one attribute per line. Returns the attribute count.
   unsigned readMetadata(orv::inpout::stream& in);
   static std::unique_ptr<attribute> parseAttribute(const std::string& line);
-  void writeMetadata(textout& out) const;
+  void writeMetadata(orv::inpout::textout& out) const;
 
   // Data file: one row per line, one field per attribute. Returns the row
   // count; the continuous columns are standardized at the end.
@@ -107,7 +107,7 @@ class dataset : private orv::util::nocopy {
   neighbours knn(unsigned k, float maxDistance, unsigned query, orv::it::Iiterator<unsigned>& candidates) const;
 
   // Tests every protected tuple and writes the output data file.
-  void testDiscrimination(const test_settings& settings, textout& out, distribution& dist, std::ostream& console);
+  void testDiscrimination(const test_settings& settings, orv::inpout::textout& out, distribution& dist, std::ostream& console);
   // The row's value texts, comma-separated, without a line end.
   void writeRow(unsigned row, std::ostream& out, bool replaceClass);
 

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "analysis/attribute.hpp"
+#include "analysis/model/attribute.hpp"
 #include "util/error.hpp"
 
 namespace kel {

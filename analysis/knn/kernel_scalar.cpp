@@ -1,6 +1,6 @@
 // Portable distance kernel: the fallback for processors without AVX2, and the
 // plain statement of what the vector kernels compute lane by lane.
-#include "analysis/fastknn_kernel.hpp"
+#include "analysis/knn/fastknn_kernel.hpp"
 
 namespace kel::detail {
 

@@ -1,4 +1,4 @@
-#include "analysis/textindex.hpp"
+#include "analysis/model/textindex.hpp"
 
 #include <cstring>
 

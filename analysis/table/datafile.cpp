@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "analysis/dataset.hpp"
+#include "analysis/table/dataset.hpp"
 #include "io/iofile.hpp"
 #include "io/iorange.hpp"
 #include "io/open_input.hpp"

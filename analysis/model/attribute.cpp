@@ -1,4 +1,4 @@
-#include "analysis/attribute.hpp"
+#include "analysis/model/attribute.hpp"
 
 #include "util/error.hpp"
 

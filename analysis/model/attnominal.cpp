@@ -1,7 +1,7 @@
 #include <algorithm>
 #include <cassert>
 
-#include "analysis/attribute.hpp"
+#include "analysis/model/attribute.hpp"
 #include "util/error.hpp"
 
 namespace kel {
