@@ -11,8 +11,9 @@
 #include <thread>
 #include <vector>
 
-#include "analysis/table/dataset.hpp"
+#include "analysis/engine/discrimination.hpp"
 #include "analysis/engine/distribution.hpp"
+#include "analysis/table/dataset.hpp"
 #include "io/textout.hpp"
 #include "io/open_input.hpp"
 #include "io/stream.hpp"
@@ -33,14 +34,14 @@ unsigned usable_cores() {
 
 kel::test_settings engine_settings(const settings& s) {
   kel::test_settings t;
-  t.k = s.k;
-  t.maxDistance = s.max_distance;
+  t.search.k = s.k;
+  t.search.maxDistance = s.max_distance;
+  t.search.threads = s.threads == 0 ? usable_cores() : s.threads;
   t.threshold = s.threshold;
   t.all = s.all;
   t.pre = s.prevention;
   t.useConfidence = s.confidence;
   t.z = s.z;
-  t.threads = s.threads == 0 ? usable_cores() : s.threads;
   t.reference = s.reference;
   return t;
 }
@@ -63,7 +64,7 @@ void run_stages(const settings& s, std::ostream& out, std::string& stage) {
   }
   {
     stage = "reading the data file " + s.data;
-    const unsigned count = data.readData(s.data, s.separator, engine_settings(s).threads);
+    const unsigned count = data.readData(s.data, s.separator, engine_settings(s).search.threads);
     out << "no rows: " << count << std::endl;
   }
   {
@@ -84,7 +85,7 @@ void run_stages(const settings& s, std::ostream& out, std::string& stage) {
   data.splitGroups(out);
   stage = "testing for discrimination";
   orv::inpout::textout output(s.output);
-  data.testDiscrimination(engine_settings(s), output, dist, out);
+  kel::testDiscrimination(data, engine_settings(s), output, dist, out);
   stage = "writing the distribution file " + s.distribution_out;
   dist.write(s.distribution_out);
   watch.stop();

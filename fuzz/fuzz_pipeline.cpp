@@ -12,8 +12,9 @@
 #include <string>
 #include <string_view>
 
-#include "analysis/table/dataset.hpp"
+#include "analysis/engine/discrimination.hpp"
 #include "analysis/engine/distribution.hpp"
+#include "analysis/table/dataset.hpp"
 #include "io/textout.hpp"
 #include "fuzz_input.hpp"
 #include "util/error.hpp"
@@ -60,7 +61,7 @@ std::string run_test(kel::dataset& d, kel::test_settings settings, bool referenc
   if (dst) dist.configure(-100.0, 100.0, 0.005);
   try {
     orv::inpout::textout out(file.name());
-    d.testDiscrimination(settings, out, dist, kelfuzz::null_console());
+    kel::testDiscrimination(d, settings, out, dist, kelfuzz::null_console());
     dist.write("/dev/null");
   } catch (const orv::util::error& e) {
     return file.text() + "\nerror: " + e.what();
@@ -80,14 +81,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const char sep = flags & 0x40 ? ';' : ',';
 
   kel::test_settings settings;
-  settings.k = option(0) == 255 ? 4294967295u : 1 + option(0) % 8;
+  settings.search.k = option(0) == 255 ? 4294967295u : 1 + option(0) % 8;
   settings.all = flags & 0x01;
   settings.pre = flags & 0x02;
   settings.useConfidence = flags & 0x04;
   settings.z = confidence_z[(flags >> 3) % 6];
-  settings.maxDistance = option(2) == 0 ? 3.4028235e38f : static_cast<float>(option(2)) / 64.0f;
+  settings.search.maxDistance = option(2) == 0 ? 3.4028235e38f : static_cast<float>(option(2)) / 64.0f;
   settings.threshold = static_cast<double>(static_cast<float>((option(3) - 128) / 100.0));
-  settings.threads = flags & 0x80 ? 2 : 1;
+  settings.search.threads = flags & 0x80 ? 2 : 1;
   const bool dst = flags & 0x20;
 
   kel::dataset d;

@@ -6,7 +6,7 @@
 // in the same order.
 #include <immintrin.h>
 
-#include "analysis/knn/fastknn_kernel.hpp"
+#include "analysis/knn/kernel.hpp"
 
 namespace kel::detail {
 
@@ -19,9 +19,9 @@ constexpr unsigned kQ = 3;  // queries per pass: more accumulators spill the 16 
 // Queries q0 .. q0 + Q - 1 of the arguments.
 template <unsigned Q>
 void run(const kernel_args& a, unsigned q0) {
-  const __m256 three = _mm256_set1_ps(3.0f);
+  const __m256 missingTerms = _mm256_set1_ps(missingTerm);
   const __m256 one = _mm256_set1_ps(1.0f);
-  const __m256 missing = _mm256_set1_ps(FLT_MIN);
+  const __m256 missing = _mm256_set1_ps(missingValue);
   const __m256 magnitude = _mm256_castsi256_ps(_mm256_set1_epi32(0x7fffffff));
   alignas(32) float tmp[V * L];
 
@@ -34,7 +34,7 @@ void run(const kernel_args& a, unsigned q0) {
 
     const std::uint32_t* col = a.cols + base;
     for (unsigned j = 0; j < a.ncols; ++j, col += a.stride) {
-      const unsigned o = j * kSlot;
+      const unsigned o = j * slotWords;
       const col_desc& d = a.desc[j];
       switch (d.kind) {
         case col_kind::continuous: {
@@ -44,21 +44,21 @@ void run(const kernel_args& a, unsigned q0) {
             b[v] = _mm256_load_ps(reinterpret_cast<const float*>(col) + v * L);
             p[v] = _mm256_cmp_ps(b[v], missing, _CMP_NEQ_UQ);
           }
-          // Lanes with a missing side take 3. Queries rarely miss a value, so
-          // their mask is applied only when one does.
+          // Lanes with a missing side take the missing term. Queries rarely
+          // miss a value, so their mask is applied only when one does.
           bool all_present = true;
           #pragma GCC unroll 16
           for (unsigned q = 0; q < Q; ++q) all_present &= a.query[q0 + q][o + 1] != 0;
           #pragma GCC unroll 16
           for (unsigned q = 0; q < Q; ++q) {
             const std::uint32_t* qs = a.query[q0 + q] + o;
-            const __m256 av = _mm256_set1_ps(as_float(qs[0]));
+            const __m256 av = _mm256_set1_ps(asFloat(qs[0]));
             const __m256 kq = _mm256_castsi256_ps(_mm256_set1_epi32(static_cast<int>(qs[1])));
             #pragma GCC unroll 16
             for (unsigned v = 0; v < V; ++v) {
               const __m256 t = _mm256_and_ps(_mm256_sub_ps(av, b[v]), magnitude);
               const __m256 present = all_present ? p[v] : _mm256_and_ps(p[v], kq);
-              s[q][v] = _mm256_add_ps(s[q][v], _mm256_blendv_ps(three, t, present));
+              s[q][v] = _mm256_add_ps(s[q][v], _mm256_blendv_ps(missingTerms, t, present));
             }
           }
           break;
@@ -84,7 +84,7 @@ void run(const kernel_args& a, unsigned q0) {
           #pragma GCC unroll 16
           for (unsigned v = 0; v < V; ++v)
             b[v] = _mm256_load_si256(reinterpret_cast<const __m256i*>(col + v * L));
-          if (d.table_size <= L) {
+          if (d.tableSize <= L) {
             #pragma GCC unroll 16
             for (unsigned q = 0; q < Q; ++q) {
               const __m256 tbl = _mm256_loadu_ps(reinterpret_cast<const float*>(a.query[q0 + q] + o));
@@ -116,7 +116,7 @@ void run(const kernel_args& a, unsigned q0) {
           for (unsigned q = 0; q < Q; ++q) {
             const std::uint32_t aq = a.query[q0 + q][o];
             for (unsigned w = 0; w < V * L; ++w)
-              tmp[w] = ordinal_distance(aq, col[w], d.missing_code, d.max_code);
+              tmp[w] = ordinalTerm(aq, col[w], d.missingCode, d.maxCode);
             #pragma GCC unroll 16
             for (unsigned v = 0; v < V; ++v)
               s[q][v] = _mm256_add_ps(s[q][v], _mm256_load_ps(tmp + v * L));
@@ -144,7 +144,7 @@ void run(const kernel_args& a, unsigned q0) {
 
 }  // namespace
 
-void kernel_avx2(const kernel_args& a) {
+void kernelAvx2(const kernel_args& a) {
   for (unsigned q0 = 0; q0 < a.nq; q0 += kQ) {
     switch (a.nq - q0) {
       case 1: run<1>(a, q0); break;

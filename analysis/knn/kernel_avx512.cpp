@@ -1,14 +1,16 @@
-// AVX-512 distance kernel (F, BW, DQ, VL). Compiled with its own flags and
-// entered only when the processor has them.
+// AVX-512 distance kernel (AVX-512F only). Compiled with its own flags and
+// entered only when the processor has AVX-512F.
 //
 // Lanes are candidates, two vectors (32 candidates) per step, and Q queries
 // per pass so that every loaded candidate word serves Q queries. Per lane the
 // operations are exactly the scalar kernel's, in the same order.
 #include <immintrin.h>
 
-#include "analysis/knn/fastknn_kernel.hpp"
+#include "analysis/knn/kernel.hpp"
 
 namespace kel::detail {
+
+static_assert(missingTerm > 0.0f, "abs() must keep the missing term");
 
 namespace {
 
@@ -17,9 +19,9 @@ constexpr unsigned L = 16;   // lanes per vector
 
 template <unsigned Q>
 void run(const kernel_args& a) {
-  const __m512 three = _mm512_set1_ps(3.0f);
+  const __m512 missingTerms = _mm512_set1_ps(missingTerm);
   const __m512 one = _mm512_set1_ps(1.0f);
-  const __m512 missing = _mm512_set1_ps(FLT_MIN);
+  const __m512 missing = _mm512_set1_ps(missingValue);
   alignas(64) float tmp[V * L];
 
   for (unsigned base = a.begin; base < a.end; base += V * L) {
@@ -31,7 +33,7 @@ void run(const kernel_args& a) {
 
     const std::uint32_t* col = a.cols + base;
     for (unsigned j = 0; j < a.ncols; ++j, col += a.stride) {
-      const unsigned o = j * kSlot;
+      const unsigned o = j * slotWords;
       const col_desc& d = a.desc[j];
       switch (d.kind) {
         case col_kind::continuous: {
@@ -42,30 +44,31 @@ void run(const kernel_args& a) {
             b[v] = _mm512_load_ps(reinterpret_cast<const float*>(col) + v * L);
             p[v] = _mm512_cmp_ps_mask(b[v], missing, _CMP_NEQ_UQ);
           }
-          // Lanes with a missing side keep 3; abs(3) is 3. Queries rarely
-          // miss a value, so their mask is applied only when one does.
+          // Lanes with a missing side keep the missing term (positive, so abs
+          // keeps it). Queries rarely miss a value, so their mask is applied
+          // only when one does.
           bool all_present = true;
           #pragma GCC unroll 16
           for (unsigned q = 0; q < Q; ++q) all_present &= a.query[q][o + 1] != 0;
           if (all_present) {
             #pragma GCC unroll 16
             for (unsigned q = 0; q < Q; ++q) {
-              const __m512 av = _mm512_set1_ps(as_float(a.query[q][o]));
+              const __m512 av = _mm512_set1_ps(asFloat(a.query[q][o]));
               #pragma GCC unroll 16
               for (unsigned v = 0; v < V; ++v) {
-                const __m512 t = _mm512_abs_ps(_mm512_mask_sub_ps(three, p[v], av, b[v]));
+                const __m512 t = _mm512_abs_ps(_mm512_mask_sub_ps(missingTerms, p[v], av, b[v]));
                 s[q][v] = _mm512_add_ps(s[q][v], t);
               }
             }
           } else {
             #pragma GCC unroll 16
             for (unsigned q = 0; q < Q; ++q) {
-              const __m512 av = _mm512_set1_ps(as_float(a.query[q][o]));
+              const __m512 av = _mm512_set1_ps(asFloat(a.query[q][o]));
               const auto kq = static_cast<__mmask16>(a.query[q][o + 1]);
               #pragma GCC unroll 16
               for (unsigned v = 0; v < V; ++v) {
                 const __mmask16 k = _kand_mask16(p[v], kq);
-                const __m512 t = _mm512_abs_ps(_mm512_mask_sub_ps(three, k, av, b[v]));
+                const __m512 t = _mm512_abs_ps(_mm512_mask_sub_ps(missingTerms, k, av, b[v]));
                 s[q][v] = _mm512_add_ps(s[q][v], t);
               }
             }
@@ -108,7 +111,7 @@ void run(const kernel_args& a) {
           for (unsigned q = 0; q < Q; ++q) {
             const std::uint32_t aq = a.query[q][o];
             for (unsigned w = 0; w < V * L; ++w)
-              tmp[w] = ordinal_distance(aq, col[w], d.missing_code, d.max_code);
+              tmp[w] = ordinalTerm(aq, col[w], d.missingCode, d.maxCode);
             #pragma GCC unroll 16
             for (unsigned v = 0; v < V; ++v)
               s[q][v] = _mm512_add_ps(s[q][v], _mm512_load_ps(tmp + v * L));
@@ -135,7 +138,7 @@ void run(const kernel_args& a) {
 
 }  // namespace
 
-void kernel_avx512(const kernel_args& a) {
+void kernelAvx512(const kernel_args& a) {
   switch (a.nq) {
     case 1: run<1>(a); break;
     case 2: run<2>(a); break;

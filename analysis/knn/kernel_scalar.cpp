@@ -1,10 +1,10 @@
 // Portable distance kernel: the fallback for processors without AVX2, and the
 // plain statement of what the vector kernels compute lane by lane.
-#include "analysis/knn/fastknn_kernel.hpp"
+#include "analysis/knn/kernel.hpp"
 
 namespace kel::detail {
 
-void kernel_scalar(const kernel_args& a) {
+void kernelScalar(const kernel_args& a) {
   constexpr unsigned W = 16;
   alignas(64) float s[W];
   for (unsigned base = a.begin; base < a.end; base += W) {
@@ -12,18 +12,18 @@ void kernel_scalar(const kernel_args& a) {
       for (float& x : s) x = 0.0f;
       const std::uint32_t* qs = a.query[q];
       const std::uint32_t* col = a.cols + base;
-      for (unsigned j = 0; j < a.ncols; ++j, qs += kSlot, col += a.stride) {
+      for (unsigned j = 0; j < a.ncols; ++j, qs += slotWords, col += a.stride) {
         const col_desc& d = a.desc[j];
         switch (d.kind) {
           case col_kind::continuous: {
-            const float av = as_float(qs[0]);
+            const float av = asFloat(qs[0]);
             if (qs[1] == 0) {
-              for (unsigned w = 0; w < W; ++w) s[w] = s[w] + 3.0f;
+              for (unsigned w = 0; w < W; ++w) s[w] = s[w] + missingTerm;
             } else {
               for (unsigned w = 0; w < W; ++w) {
-                const float b = as_float(col[w]);
+                const float b = asFloat(col[w]);
                 const float t = __builtin_fabsf(av - b);
-                s[w] = s[w] + (b != FLT_MIN ? t : 3.0f);
+                s[w] = s[w] + (b != missingValue ? t : missingTerm);
               }
             }
             break;
@@ -32,11 +32,11 @@ void kernel_scalar(const kernel_args& a) {
             for (unsigned w = 0; w < W; ++w) s[w] = s[w] + (col[w] == qs[0] ? 0.0f : 1.0f);
             break;
           case col_kind::table:
-            for (unsigned w = 0; w < W; ++w) s[w] = s[w] + as_float(qs[col[w]]);
+            for (unsigned w = 0; w < W; ++w) s[w] = s[w] + asFloat(qs[col[w]]);
             break;
           case col_kind::generic:
             for (unsigned w = 0; w < W; ++w)
-              s[w] = s[w] + ordinal_distance(qs[0], col[w], d.missing_code, d.max_code);
+              s[w] = s[w] + ordinalTerm(qs[0], col[w], d.missingCode, d.maxCode);
             break;
         }
       }

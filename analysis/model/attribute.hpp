@@ -42,9 +42,17 @@
 
 namespace kel {
 
+// Kind codes, as getType gives them.
+constexpr int kindNominal = 1;
+constexpr int kindOrdinal = 2;
+constexpr int kindContinuous = 3;
+constexpr int kindIgnore = 4;
+
 // Continuous missing value: the smallest positive normal float (0x00800000).
 // Compared by value; standardization never touches it.
 constexpr float missingContinuous = std::bit_cast<float>(std::uint32_t{0x00800000});
+// The distance term of a continuous attribute with a missing value on either side.
+constexpr float missingContinuousDistance = 3.0f;
 
 // Comparison operator codes of a condition.
 constexpr int opLess = 0;          // "<"
@@ -85,7 +93,7 @@ class attribute : private orv::util::nocopy {
 
   virtual ~attribute();
 
-  // 1 nominal, 2 ordinal, 3 continuous, 4 ignore.
+  // One of the kind codes above.
   virtual int getType() const = 0;
   virtual void reserve(unsigned n);
   virtual void addValue(std::string_view text) = 0;
@@ -123,7 +131,7 @@ class attcontinuous : public attribute {
  public:
   explicit attcontinuous(std::string name = {}) : attribute(std::move(name)) {}
 
-  int getType() const override { return 3; }
+  int getType() const override { return kindContinuous; }
   void reserve(unsigned n) override;
   // atof semantics (leading blanks, longest numeric prefix, 0 when none),
   // rounded to float. Throws on a non-finite result.
@@ -146,7 +154,7 @@ class attcontinuous : public attribute {
   float distance(unsigned row1, unsigned row2) const override {
     const float a = values[row1];
     const float b = values[row2];
-    return a == missingContinuous || b == missingContinuous ? 3.0f : std::fabs(a - b);
+    return a == missingContinuous || b == missingContinuous ? missingContinuousDistance : std::fabs(a - b);
   }
   std::string toMetadata() const override;
 
@@ -174,7 +182,7 @@ class attnominal : public attribute {
  public:
   explicit attnominal(std::string name = {}) : attribute(std::move(name)) {}
 
-  int getType() const override { return 1; }
+  int getType() const override { return kindNominal; }
   void reserve(unsigned n) override;
   void addValue(std::string_view text) override;
   // "?" gives missingCode (-1 when the data had no "?").
@@ -219,7 +227,7 @@ class attordinal : public attnominal {
  public:
   explicit attordinal(std::string name = {}) : attnominal(std::move(name)) {}
 
-  int getType() const override { return 2; }
+  int getType() const override { return kindOrdinal; }
   // Undeclared texts are an error.
   void addValue(std::string_view text) override;
   std::unique_ptr<attribute> emptyCopy() const override;
@@ -250,7 +258,7 @@ class attignore : public attnominal {
  public:
   explicit attignore(std::string name = {}) : attnominal(std::move(name)) {}
 
-  int getType() const override { return 4; }
+  int getType() const override { return kindIgnore; }
   std::unique_ptr<attribute> emptyCopy() const override;
   bool hasMissing() const override;
   int evalCond(unsigned row, int op, condvalue value) const override;

@@ -49,7 +49,7 @@ unsigned readRows(orv::inpout::stream& in, columns& atts) {
     for (auto& att : atts) {
       const char* token = in.tokens.next_token(separator);
       const std::string_view field = trim_spaces({token, in.tokens.token_length()});
-      if (att->getType() != 3) {
+      if (att->getType() != kindContinuous) {
         att->addValue(field);
         continue;
       }

@@ -8,60 +8,37 @@
 // data file.
 //
 // REQUIRES, in this order, each once: readMetadata, readData, readSelect,
-// (writeMetadata), splitGroups, testDiscrimination.
+// (writeMetadata), splitGroups; then the engine tests the groups.
 #pragma once
 
 #include <cstdint>
 #include <iosfwd>
 #include <memory>
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
+#include "analysis/knn/columns.hpp"
 #include "analysis/model/attribute.hpp"
 #include "containers/bitmap.hpp"
 #include "util/nocopy.hpp"
 
 namespace orv::inpout {
 class iofile;
-class textout;
 class stream;
+class textout;
 }  // namespace orv::inpout
 
 namespace kel {
 
-class distribution;
-class fastknn;
-
 // One comparison of an attribute with a constant.
 struct item {
   std::int32_t att = 0;  // position in atts
-  std::int32_t op = 0;   // operator code 0..5
+  std::int32_t op = 0;   // operator code opLess .. opGreater
   condvalue value;
-};
-
-// What the search found in one group: the neighbours selected and how many
-// of them share the query's class outcome.
-struct neighbours {
-  unsigned found = 0;
-  unsigned matching = 0;
-};
-
-// Settings of the discrimination test, from the command line.
-struct test_settings {
-  unsigned k = 2;
-  float maxDistance = 0.0f;
-  double threshold = 0.1;
-  bool all = false;
-  bool pre = false;
-  bool useConfidence = false;
-  double z = 0.0;
-  unsigned threads = 1;     // worker threads of the neighbour search
-  bool reference = false;   // force the straightforward per-pair search
 };
 
 class dataset : private orv::util::nocopy {
@@ -87,8 +64,8 @@ class dataset : private orv::util::nocopy {
   static constexpr std::uint64_t defaultMinPartBytes = 512 * 1024;
   // The parallel read of a plain file: `parts` ranges of whole lines, one
   // thread each, appended in file order and normalized, with the result of
-  // the one-pass read. Nothing when a part met an error of the data or of
-  // the file: the columns are then untouched. An allocation failure throws.
+  // the one-pass read. Nothing when a part met an error of the data or of the
+  // file: the columns are then untouched. An allocation failure throws.
   std::optional<unsigned> readDataParts(orv::inpout::iofile& file, char separator, unsigned parts);
 
   // Select-options file: a-cond, c-cond, measure_atts, replacement class value.
@@ -97,17 +74,20 @@ class dataset : private orv::util::nocopy {
   item parseItem(const std::string& text) const;
   // 1 protected, 0 unprotected, -1 undecided (a missing value).
   int evalACond(unsigned row) const;
+  // The c-cond on a row: 1, 0, or -1 when the class value is missing.
+  int classCondition(unsigned row) const { return classAtt->evalCond(row, ccond.op, ccond.value); }
 
   // Fills the two groups and prints their sizes.
   void splitGroups(std::ostream& console);
 
   // Mean per-attribute distance over measureAtts, in single precision.
   float distance(unsigned a, unsigned b) const;
-  // The k nearest candidates of the query within maxDistance, the straightforward way.
-  neighbours knn(unsigned k, float maxDistance, unsigned query, orv::it::Iiterator<unsigned>& candidates) const;
+  // The measured and class columns as the neighbour searches read them;
+  // nothing when a kind needs the per-pair search (an ignored attribute
+  // measured, a class that is neither nominal nor continuous), whose errors
+  // must surface where that search meets them.
+  std::optional<search_columns> searchColumns() const;
 
-  // Tests every protected tuple and writes the output data file.
-  void testDiscrimination(const test_settings& settings, orv::inpout::textout& out, distribution& dist, std::ostream& console);
   // The row's value texts, comma-separated, without a line end.
   void writeRow(unsigned row, std::ostream& out, bool replaceClass);
 
@@ -126,18 +106,13 @@ class dataset : private orv::util::nocopy {
  private:
   std::string rowText;  // writeRow's line, kept for its capacity
 
-  int classCondition(unsigned row) const {
-    return classAtt->evalCond(row, ccond.op, ccond.value);
-  }
   int lookupAttribute(std::string_view name) const;
   // Fields of a metadata or select-options line: 1 plus the separators that
   // have a character after them (a trailing one opens no field); 0 when empty.
   static std::size_t fieldCount(const std::string& line, char separator);
-  // The vectorised search over copies of the measured columns, copied on up
-  // to `threads` threads; null when the measured or class kinds need the
-  // per-pair search.
-  std::unique_ptr<fastknn> makeFastSearch(std::span<const unsigned> protectedList,
-                                          std::span<const unsigned> unprotectedList, unsigned threads) const;
 };
+
+// The set rows of a bitmap, increasing.
+std::vector<unsigned> members(const orv::adt::bitmap& rows);
 
 }  // namespace kel

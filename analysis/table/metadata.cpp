@@ -13,11 +13,7 @@ namespace kel {
 
 dataset::dataset() = default;
 
-// The a-cond items refer to the attributes by position: release them first.
-dataset::~dataset() {
-  acond.reset();
-  atts.reset();
-}
+dataset::~dataset() = default;
 
 std::size_t dataset::fieldCount(const std::string& line, char separator) {
   if (line.empty()) return 0;

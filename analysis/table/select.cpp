@@ -24,23 +24,23 @@ item dataset::parseItem(const std::string& text) const {
   int op;
   std::size_t width = 1;
   if (first == '<') {
-    op = second == '=' ? 1 : second == '>' ? 3 : 0;
-    if (op != 0) width = 2;
+    op = second == '=' ? opLessEqual : second == '>' ? opNotEqual : opLess;
+    if (op != opLess) width = 2;
   } else if (first == '>') {
-    op = second == '=' ? 4 : 5;
-    if (op == 4) width = 2;
+    op = second == '=' ? opGreaterEqual : opGreater;
+    if (op == opGreaterEqual) width = 2;
   } else {
-    op = 2;
+    op = opEqual;
   }
   const int position = lookupAttribute(std::string_view(text).substr(0, at));
   if (position < 0) throw orv::util::error("not an item" + text);
   attribute& att = *(*atts)[static_cast<std::size_t>(position)];
-  if (att.getType() == 1 && op != 2 && op != 3) throw orv::util::error("not an item" + text);
+  if (att.getType() == kindNominal && op != opEqual && op != opNotEqual) throw orv::util::error("not an item" + text);
   const std::string_view value = std::string_view(text).substr(at + width);
   item result;
   result.att = position;
   result.op = op;
-  if (att.getType() == 3)
+  if (att.getType() == kindContinuous)
     result.value = att.decodeContinuous(value);
   else
     result.value = att.decodeNominal(value);

@@ -6,6 +6,7 @@
 #include <random>
 
 #include "../timing_text.hpp"
+#include "analysis/engine/discrimination.hpp"
 #include "analysis/engine/distribution.hpp"
 #include "io/textout.hpp"
 #include "text_input.hpp"
@@ -66,7 +67,7 @@ std::string run(const table& t, kel::test_settings s) {
   dist.configure(-100.0, 100.0, 0.005);
   {
     orv::inpout::textout out(output);
-    d->testDiscrimination(s, out, dist, console);
+    kel::testDiscrimination(*d, s, out, dist, console);
   }
   dist.write(histogram);
   return take_file(output) + "--\n" + take_file(histogram) + "--\n" + without_timings(console.str());
@@ -80,15 +81,16 @@ TEST(equivalence, fast_search_matches_the_reference) {
   for (int round = 0; round < 120; ++round) {
     const table t = random_table(rng, round % 3 == 0);
     // The reference search on one thread sets the expected bytes.
-    kel::test_settings s{.k = round % 10 == 0 ? 50u : 1 + static_cast<unsigned>(pick(rng) % 12),
-                         .maxDistance = pick(rng) < 30 ? static_cast<float>(pick(rng) % 5) * 0.25f : 3.4028235e38f,
+    kel::test_settings s{.search = {.k = round % 10 == 0 ? 50u : 1 + static_cast<unsigned>(pick(rng) % 12),
+                                    .maxDistance = pick(rng) < 30 ? static_cast<float>(pick(rng) % 5) * 0.25f
+                                                                  : 3.4028235e38f},
                          .threshold = (pick(rng) % 5) * 0.1,
                          .all = pick(rng) < 30, .pre = pick(rng) < 20, .useConfidence = pick(rng) < 25,
                          .z = 1.644853627, .reference = true};
     const std::string expected = run(t, s);
     s.reference = false;
     for (unsigned threads : {1u, 2u, 3u, 8u}) {
-      s.threads = threads;
+      s.search.threads = threads;
       ASSERT_EQ(run(t, s), expected) << "round " << round << " threads " << threads << "\n"
                                      << t.meta << "--\n" << t.select;
     }
