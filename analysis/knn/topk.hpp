@@ -39,6 +39,7 @@ inline bool before(const neighbour& a, const neighbour& b) {
 
 class topk {
  public:
+  // REQUIRES: k >= 1.
   void start(std::uint64_t k, float maxDistance) {
     limit = k;
     bound = maxDistance;
@@ -49,14 +50,22 @@ class topk {
   // once leaves it as it was, with the bound lowered to its distance).
   bool offer(neighbour c) {
     if (bound < c.distance) return false;
-    heap.push_back(c);
-    std::push_heap(heap.begin(), heap.end(), before);
-    if (heap.size() <= limit) return true;
-    const neighbour evicted = heap.front();
-    bound = evicted.distance;
+    if (heap.size() < limit) {
+      heap.push_back(c);
+      std::push_heap(heap.begin(), heap.end(), before);
+      return true;
+    }
+    // Full: pushing c would evict the greater of c and the top, so the
+    // candidate either goes at once or takes the top's place.
+    if (!before(c, heap.front())) {
+      bound = c.distance;
+      return false;
+    }
+    bound = heap.front().distance;
     std::pop_heap(heap.begin(), heap.end(), before);
-    heap.pop_back();
-    return evicted.row != c.row;
+    heap.back() = c;
+    std::push_heap(heap.begin(), heap.end(), before);
+    return true;
   }
 
   bool full() const { return heap.size() >= limit; }

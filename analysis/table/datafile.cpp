@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "analysis/table/dataset.hpp"
-#include "io/iofile.hpp"
 #include "io/iorange.hpp"
 #include "io/open_input.hpp"
 #include "io/stream.hpp"
@@ -76,14 +75,15 @@ struct part {
 // part has no other use for its memory.
 constexpr int partCapacity = 1 << 16;
 
-// Reads the file in parts, one thread each, appends the rows to atts in file
-// order and standardizes them. Nothing when a part met an error of the data
-// or of the file, and atts are then untouched; any other failure (out of
-// memory) is thrown.
-std::optional<unsigned> readParts(orv::inpout::iofile& file, char separator, unsigned parts, columns& atts) {
-  std::vector<std::int64_t> bounds;
+// Reads the input in parts, one thread each, appends the rows to atts in
+// file order and standardizes them. Nothing when a part met an error of the
+// data or of the input, and atts are then untouched; any other failure (out
+// of memory) is thrown.
+std::optional<unsigned> readParts(const orv::inpout::positional& file, char separator, unsigned parts,
+                                  columns& atts) {
+  std::vector<std::unique_ptr<orv::inpout::ioconn>> ranges;
   try {
-    bounds = orv::inpout::line_bounds(file, file.size(), parts);
+    ranges = orv::inpout::line_parts(file, parts);
   } catch (const orv::util::error&) {
     return std::nullopt;
   }
@@ -96,8 +96,7 @@ std::optional<unsigned> readParts(orv::inpout::iofile& file, char separator, uns
   }
   const auto read = [&](std::size_t i) noexcept {
     try {
-      orv::inpout::iorange range(file, bounds[i], bounds[i + 1]);
-      orv::inpout::stream in(&range, false, separator, partCapacity);
+      orv::inpout::stream in(ranges[i].get(), false, separator, partCapacity);
       done[i].rows = readRows(in, done[i].atts);
     } catch (...) {
       done[i].failure = std::current_exception();
@@ -143,17 +142,18 @@ unsigned dataset::readData(orv::inpout::stream& in) {
   return rows;
 }
 
-std::optional<unsigned> dataset::readDataParts(orv::inpout::iofile& file, char separator, unsigned parts) {
+std::optional<unsigned> dataset::readDataParts(const orv::inpout::positional& file, char separator, unsigned parts) {
   return readParts(file, separator, std::max(parts, 1u), *atts);
 }
 
 unsigned dataset::readData(const std::string& name, char separator, unsigned threads, std::uint64_t minPartBytes) {
   const auto in = orv::inpout::open_input(name, separator);
-  // Only a plain file can be read at several places at once; a compressed
-  // file, a pipe or a terminal is read in one pass.
-  auto* file = dynamic_cast<orv::inpout::iofile*>(in->connection());
-  if (threads > 1 && file != nullptr && file->is_file()) {
-    const auto size = static_cast<std::uint64_t>(file->size());
+  // Only an input with positional reads (a plain file) can be read at
+  // several places at once; a compressed file, a pipe or a terminal is read
+  // in one pass.
+  const orv::inpout::positional* file = in->connection()->as_positional();
+  if (threads > 1 && file != nullptr) {
+    const auto size = static_cast<std::uint64_t>(file->length());
     const std::uint64_t parts = std::min<std::uint64_t>(threads, size / std::max<std::uint64_t>(minPartBytes, 1));
     if (parts > 1)
       if (const auto rows = readDataParts(*file, separator, static_cast<unsigned>(parts))) return *rows;

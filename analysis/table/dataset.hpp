@@ -27,7 +27,7 @@
 #include "util/nocopy.hpp"
 
 namespace orv::inpout {
-class iofile;
+class positional;
 class stream;
 class textout;
 }  // namespace orv::inpout
@@ -54,19 +54,20 @@ class dataset : private orv::util::nocopy {
   // Data file: one row per line, one field per attribute. Returns the row
   // count; the continuous columns are standardized at the end.
   unsigned readData(orv::inpout::stream& in);
-  // The data file by name, opened as open_input does. A plain file of at
-  // least two parts of minPartBytes is read in up to `threads` parts at
-  // once; the rows, codes, messages and errors are those of the one-pass
-  // read above, which any error makes it fall back to.
+  // The data file by name, opened as open_input does. An input with
+  // positional reads (a plain file) of at least two parts of minPartBytes is
+  // read in up to `threads` parts at once; the rows, codes, messages and
+  // errors are those of the one-pass read above, which any error makes it
+  // fall back to.
   unsigned readData(const std::string& name, char separator, unsigned threads,
                     std::uint64_t minPartBytes = defaultMinPartBytes);
   // Below this a part costs more in thread start and merging than it saves.
   static constexpr std::uint64_t defaultMinPartBytes = 512 * 1024;
-  // The parallel read of a plain file: `parts` ranges of whole lines, one
-  // thread each, appended in file order and normalized, with the result of
-  // the one-pass read. Nothing when a part met an error of the data or of the
-  // file: the columns are then untouched. An allocation failure throws.
-  std::optional<unsigned> readDataParts(orv::inpout::iofile& file, char separator, unsigned parts);
+  // The parallel read: `parts` ranges of whole lines, one thread each,
+  // appended in file order and normalized, with the result of the one-pass
+  // read. Nothing when a part met an error of the data or of the input: the
+  // columns are then untouched. An allocation failure throws.
+  std::optional<unsigned> readDataParts(const orv::inpout::positional& file, char separator, unsigned parts);
 
   // Select-options file: a-cond, c-cond, measure_atts, replacement class value.
   void readSelect(orv::inpout::stream& in);

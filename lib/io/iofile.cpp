@@ -208,7 +208,9 @@ std::int64_t iofile::lseek(std::int64_t offset, int whence) {
   return ::lseek(fd_, static_cast<off_t>(offset), w);
 }
 
-std::int64_t iofile::size() {
+std::int64_t iofile::size() { return length(); }
+
+std::int64_t iofile::length() const {
   struct stat st;
   if (fd_ < 0 || pipe_ || ::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))
     throw orv::util::error("iofile::size(): cannot access file size.");
