@@ -2,9 +2,7 @@
 // distance beside the scalar, AVX2 and AVX-512 kernels, for 4, 11 and 32
 // measured attributes of mixed kinds over 50,000 candidate rows.
 //
-//   cmake -S . -B build-bench -DKEL_BENCH=ON -DKEL_TESTS=OFF
-//   cmake --build build-bench --target kernel_bench -j2
-//   ./build-bench/bench/kernel_bench
+//   cmake --workflow --preset bench && ./build/bench/bench/kernel_bench
 #include <benchmark/benchmark.h>
 
 #include <cfloat>
