@@ -15,20 +15,17 @@ class distribution {
  public:
   distribution() = default;
 
-  void configure(double lowest, double upper, double width);
+  void configure(double lowestEdge, double upperEdge, double binWidth);
   // NaN and +infinity are ignored; a value below the range is an error.
   void add(double x);
   // Does nothing (and creates no file) while switched off.
   void write(const std::string& name) const;
 
-  bool disabled() const { return disabled_; }
-  const std::vector<std::uint32_t>& bins() const { return bins_; }
-
  private:
-  bool disabled_ = true;
-  std::vector<std::uint32_t> bins_;
-  double lowest_ = 0.0;
-  double width_ = 0.0;
+  bool disabled = true;
+  std::vector<std::uint32_t> bins;
+  double lowest = 0.0;
+  double width = 0.0;
 };
 
 }  // namespace kel

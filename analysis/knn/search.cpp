@@ -7,21 +7,21 @@
 namespace kel {
 
 void result_block::reset(std::size_t first, std::span<const unsigned> rows) {
-  first_ = first;
-  rows_.assign(rows.begin(), rows.end());
-  lists_.assign(2 * rows.size(), entry{});
-  flat_.clear();
+  firstQuery = first;
+  queryRows.assign(rows.begin(), rows.end());
+  lists.assign(2 * rows.size(), entry{});
+  flat.clear();
 }
 
 void result_block::set(std::size_t i, group g, std::span<const neighbour> selected, unsigned matching) {
-  assert(i < rows_.size() && matching <= selected.size());
-  lists_[2 * i + static_cast<std::size_t>(g)] = entry{flat_.size(), static_cast<unsigned>(selected.size()), matching};
-  flat_.insert(flat_.end(), selected.begin(), selected.end());
+  assert(i < queryRows.size() && matching <= selected.size());
+  lists[2 * i + static_cast<std::size_t>(g)] = entry{flat.size(), static_cast<unsigned>(selected.size()), matching};
+  flat.insert(flat.end(), selected.begin(), selected.end());
 }
 
 neighbourhood result_block::get(std::size_t i, group g) const {
-  const entry& e = lists_[2 * i + static_cast<std::size_t>(g)];
-  return {std::span<const neighbour>(flat_).subspan(e.begin, e.found), e.matching};
+  const entry& e = lists[2 * i + static_cast<std::size_t>(g)];
+  return {std::span<const neighbour>(flat).subspan(e.begin, e.found), e.matching};
 }
 
 neighbour_search::~neighbour_search() = default;

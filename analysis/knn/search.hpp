@@ -50,9 +50,9 @@ class result_block {
   // Records the neighbourhood of query i (0-based in the block) in group g.
   void set(std::size_t i, group g, std::span<const neighbour> selected, unsigned matching);
 
-  std::size_t first() const { return first_; }
-  std::size_t size() const { return rows_.size(); }
-  unsigned row(std::size_t i) const { return rows_[i]; }
+  std::size_t first() const { return firstQuery; }
+  std::size_t size() const { return queryRows.size(); }
+  unsigned row(std::size_t i) const { return queryRows[i]; }
   neighbourhood get(std::size_t i, group g) const;
 
  private:
@@ -61,10 +61,10 @@ class result_block {
     unsigned found = 0;
     unsigned matching = 0;
   };
-  std::size_t first_ = 0;
-  std::vector<unsigned> rows_;
-  std::vector<entry> lists_;  // two per query, unprotected first
-  std::vector<neighbour> flat_;
+  std::size_t firstQuery = 0;
+  std::vector<unsigned> queryRows;
+  std::vector<entry> lists;  // two per query, unprotected first
+  std::vector<neighbour> flat;
 };
 
 using result_sink = std::function<void(const result_block&)>;

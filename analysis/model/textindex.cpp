@@ -53,35 +53,35 @@ std::uint64_t textindex::hash(std::string_view text) {
 }
 
 void textindex::grow(std::size_t capacity) {
-  std::vector<slot> old = std::move(slots_);
-  slots_.assign(capacity, slot{0, -1});
-  mask_ = capacity - 1;
+  std::vector<slot> old = std::move(slots);
+  slots.assign(capacity, slot{0, -1});
+  mask = capacity - 1;
   // The kept low 32 bits of the hash give the position: the mask never has
   // more bits, as codes are 31-bit. No text is read again.
   for (const slot& s : old) {
     if (s.code < 0) continue;
-    std::size_t i = s.hash & mask_;
-    while (slots_[i].code >= 0) i = (i + 1) & mask_;
-    slots_[i] = s;
+    std::size_t i = s.hash & mask;
+    while (slots[i].code >= 0) i = (i + 1) & mask;
+    slots[i] = s;
   }
 }
 
 void textindex::reserve(std::size_t entries) {
-  std::size_t capacity = slots_.empty() ? 16 : slots_.size();
+  std::size_t capacity = slots.empty() ? 16 : slots.size();
   while (capacity < 2 * entries) capacity *= 2;
-  if (capacity > slots_.size()) grow(capacity);
+  if (capacity > slots.size()) grow(capacity);
 }
 
 void textindex::insert(std::string_view text, std::int32_t code, const std::vector<std::string>& dict) {
   // At most half full, so probe sequences stay short.
-  if (2 * (used_ + 1) > slots_.size()) grow(slots_.empty() ? 16 : slots_.size() * 2);
+  if (2 * (used + 1) > slots.size()) grow(slots.empty() ? 16 : slots.size() * 2);
   const std::uint64_t h = hash(text);
-  std::size_t i = h & mask_;
-  for (; slots_[i].code >= 0; i = (i + 1) & mask_)
-    if (slots_[i].hash == static_cast<std::uint32_t>(h) && dict[static_cast<std::size_t>(slots_[i].code)] == text)
+  std::size_t i = h & mask;
+  for (; slots[i].code >= 0; i = (i + 1) & mask)
+    if (slots[i].hash == static_cast<std::uint32_t>(h) && dict[static_cast<std::size_t>(slots[i].code)] == text)
       return;
-  slots_[i] = slot{static_cast<std::uint32_t>(h), code};
-  ++used_;
+  slots[i] = slot{static_cast<std::uint32_t>(h), code};
+  ++used;
 }
 
 }  // namespace kel

@@ -16,10 +16,10 @@ class textindex {
  public:
   // The code of the text, or -1 when it has none.
   std::int32_t find(std::string_view text, const std::vector<std::string>& dict) const {
-    if (slots_.empty()) return -1;
+    if (slots.empty()) return -1;
     const std::uint64_t h = hash(text);
-    for (std::size_t i = h & mask_;; i = (i + 1) & mask_) {
-      const slot& s = slots_[i];
+    for (std::size_t i = h & mask;; i = (i + 1) & mask) {
+      const slot& s = slots[i];
       if (s.code < 0) return -1;
       if (s.hash == static_cast<std::uint32_t>(h) && dict[static_cast<std::size_t>(s.code)] == text) return s.code;
     }
@@ -32,7 +32,7 @@ class textindex {
   // Room for `entries` texts in all without growing on the way.
   void reserve(std::size_t entries);
 
-  std::size_t size() const { return used_; }
+  std::size_t size() const { return used; }
 
  private:
   struct slot {
@@ -43,9 +43,9 @@ class textindex {
   static std::uint64_t hash(std::string_view text);
   void grow(std::size_t capacity);
 
-  std::vector<slot> slots_;
-  std::size_t mask_ = 0;
-  std::size_t used_ = 0;
+  std::vector<slot> slots;
+  std::size_t mask = 0;
+  std::size_t used = 0;
 };
 
 }  // namespace kel

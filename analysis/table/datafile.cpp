@@ -22,7 +22,7 @@ namespace kel {
 
 namespace {
 
-std::string_view trim_spaces(std::string_view v) {
+std::string_view trimSpaces(std::string_view v) {
   const std::size_t first = v.find_first_not_of(' ');
   if (first == std::string_view::npos) return {};
   return v.substr(first, v.find_last_not_of(' ') - first + 1);
@@ -47,7 +47,7 @@ unsigned readRows(orv::inpout::stream& in, columns& atts) {
     const char separator = in.tokens.separator();
     for (auto& att : atts) {
       const char* token = in.tokens.next_token(separator);
-      const std::string_view field = trim_spaces({token, in.tokens.token_length()});
+      const std::string_view field = trimSpaces({token, in.tokens.token_length()});
       if (att->getType() != kindContinuous) {
         att->addValue(field);
         continue;

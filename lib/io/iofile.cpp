@@ -191,6 +191,8 @@ int iofile::write(const void* buf, int n) {
   const int w = detail::write_fd(fd_, buf, n);
   if (w < 0) {
     last_error_ = errno;
+    // Every failed write is announced on the console with the system's
+    // reason, so it leaves a trace even where the caller ignores the count.
     std::cout << detail::errno_text(last_error_) << std::endl;
   }
   return w;
