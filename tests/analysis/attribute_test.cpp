@@ -8,12 +8,12 @@
 #include <memory>
 #include <string>
 
-#include "text_input.hpp"
+#include "support/support.hpp"
 
 namespace {
 
 using namespace kel;
-using kel::testing::error_of;
+using testing_support::error_of;
 
 template <class A>
 std::unique_ptr<A> column(std::initializer_list<const char*> fields, const char* name = "x") {

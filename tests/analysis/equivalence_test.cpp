@@ -5,13 +5,9 @@
 
 #include <random>
 
-#include "../timing_text.hpp"
-#include "analysis/engine/discrimination.hpp"
-#include "analysis/engine/distribution.hpp"
-#include "io/textout.hpp"
-#include "text_input.hpp"
+#include "support/tables.hpp"
 
-using namespace kel::testing;
+using namespace testing_support;
 
 namespace {
 
@@ -58,19 +54,10 @@ table random_table(std::mt19937& rng, bool continuousClass) {
   return t;
 }
 
-std::string run(const table& t, kel::test_settings s) {
+std::string run(const table& t, const kel::test_settings& s) {
   auto d = load(t.meta, t.data, t.select);
-  std::ostringstream console;
-  d->splitGroups(console);
-  const std::string output = scratch_path(), histogram = scratch_path();
-  kel::distribution dist;
-  dist.configure(-100.0, 100.0, 0.005);
-  {
-    orv::inpout::textout out(output);
-    kel::testDiscrimination(*d, s, out, dist, console);
-  }
-  dist.write(histogram);
-  return take_file(output) + "--\n" + take_file(histogram) + "--\n" + without_timings(console.str());
+  const test_run r = run_test(*d, s, true);
+  return r.output + "--\n" + r.histogram + "--\n" + r.console;
 }
 
 }  // namespace

@@ -14,10 +14,14 @@
 #include "io/iofile.hpp"
 #include "io/iogz.hpp"
 #include "io/open_input.hpp"
-#include "testing.hpp"
+#include "support/support.hpp"
 
 using namespace orv::inpout;
-using namespace iotest;
+using namespace testing_support;
+
+namespace {
+std::string path(const std::string& name) { return scratch().path(name); }
+}  // namespace
 
 TEST(iofile, opening_flags_and_sharing) {
   const std::string name = path("flags.txt");
@@ -67,19 +71,19 @@ TEST(iofile, positions_length_and_maps) {
   EXPECT_EQ(f.resize(5), 5);
   f.close();
   EXPECT_EQ(read_file(name), std::string("abc\0\0", 5));
-  EXPECT_EQ(thrown([&] { f.size(); }), "iofile::size(): cannot access file size.");
+  EXPECT_EQ(error_of([&] { f.size(); }), "iofile::size(): cannot access file size.");
 
   write_file(name, "");
   EXPECT_FALSE(f.open_nonempty(name, READ, 0644));  // cannot grow: no success
   ASSERT_TRUE(f.open(name, READ, 0644));
-  EXPECT_EQ(thrown([&] { f.map(0, 1); }), "Could _not create memory mapping.");
+  EXPECT_EQ(error_of([&] { f.map(0, 1); }), "Could _not create memory mapping.");
   ASSERT_TRUE(f.open_nonempty(name, READ | WRITE, 0644));
   char* view = static_cast<char*>(f.map(0, 1));
   ASSERT_NE(view, nullptr);
   view[0] = 'Q';
   EXPECT_TRUE(f.flush_map(view, 1));
   EXPECT_TRUE(f.unmap(view, 1));
-  EXPECT_EQ(thrown([&] { f.map(0, std::int64_t{1} << 32); }), "Could not map large files.");
+  EXPECT_EQ(error_of([&] { f.map(0, std::int64_t{1} << 32); }), "Could not map large files.");
   EXPECT_EQ(f.map(0, 2), nullptr);  // past the end it would fault
   f.close();
   EXPECT_EQ(read_file(name), "Q");
@@ -133,13 +137,13 @@ void pause_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms
 
 class pipes : public ::testing::Test {
  protected:
-  void SetUp() override { setenv("TMPDIR", scratch().c_str(), 1); }
+  void SetUp() override { setenv("TMPDIR", scratch().path().c_str(), 1); }
 };
 }  // namespace
 
 TEST_F(pipes, names) {
   EXPECT_FALSE(fs::is_pipe_name("//./pipe/data"));
-  EXPECT_EQ(fs::pipe_path("\\\\.\\pipe\\data"), scratch() + "/data");
+  EXPECT_EQ(fs::pipe_path("\\\\.\\pipe\\data"), scratch().path("data"));
   for (const char* bad : {"\\\\.\\pipe\\", "\\\\.\\pipe\\a/b", "\\\\.\\pipe\\..", "data"})
     EXPECT_EQ(fs::pipe_path(bad), "") << bad;
   EXPECT_FALSE(fs::create_pipe("plain-name"));
@@ -236,7 +240,7 @@ TEST(iogz, corrupt_and_truncated_files_are_errors) {
   write_file(path("cut.gz"), good.substr(0, good.size() / 2));
   for (auto [name, detail] : {std::pair{"corrupt.gz", ""}, {"crc.gz", ""}, {"cut.gz", "unexpected end of file"}}) {
     auto s = open_input(path(name), ',');
-    const std::string msg = thrown([&] { read_lines(*s); });
+    const std::string msg = error_of([&] { read_lines(*s); });
     EXPECT_EQ(msg.rfind("ioconn::read_line(): read error: " + path(name) + ": ", 0), 0u) << msg;
     EXPECT_NE(msg.find(detail), std::string::npos) << msg;
   }
@@ -244,8 +248,8 @@ TEST(iogz, corrupt_and_truncated_files_are_errors) {
 
 TEST(open_input, names_failures_and_file_sources) {
   ASSERT_TRUE(std::filesystem::create_directory(path("dir.gz")));
-  for (const std::string& name : {std::string("missing.csv"), std::string("missing.csv.gz"), scratch(), path("dir.gz")})
-    EXPECT_EQ(thrown([&] { open_input(name, ','); }), "File: " + name + " not found or inaccessible");
+  for (const std::string& name : {std::string("missing.csv"), std::string("missing.csv.gz"), scratch().path(), path("dir.gz")})
+    EXPECT_EQ(error_of([&] { open_input(name, ','); }), "File: " + name + " not found or inaccessible");
 
   // Only a lower-case ".gz" ending selects decompression.
   EXPECT_EQ(read_lines(*open_input(gz_file("x.gz", "packed\n"), ',')), lines{"packed"});
@@ -261,5 +265,5 @@ TEST(open_input, names_failures_and_file_sources) {
   EXPECT_EQ(s->field_count(), 2);
   EXPECT_EQ(open_data_source("FILE#" + path("data.csv"))->separator(), '\0');
   for (const std::string spec : {"file#data.csv#;", "", "ODBC#x"})
-    EXPECT_EQ(thrown([&] { open_data_source(spec); }), "Unknown data source: " + spec);
+    EXPECT_EQ(error_of([&] { open_data_source(spec); }), "Unknown data source: " + spec);
 }

@@ -4,10 +4,14 @@
 #include <gtest/gtest.h>
 
 #include "io/data_source.hpp"
-#include "testing.hpp"
+#include "support/support.hpp"
 
 using namespace orv::inpout;
-using namespace iotest;
+using namespace testing_support;
+
+namespace {
+std::string path(const std::string& name) { return scratch().path(name); }
+}  // namespace
 
 TEST(data_source, queries) {
   const std::string db = path("people.db");
