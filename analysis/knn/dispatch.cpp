@@ -15,7 +15,7 @@ std::atomic<int> forcedLevel{-1};
 bool supports(kernel_level level) {
   switch (level) {
     case kernel_level::scalar: return true;
-#if KEL_X86_KERNELS
+#if defined(KEL_X86_KERNELS) && KEL_X86_KERNELS
     case kernel_level::avx2: return __builtin_cpu_supports("avx2");
     case kernel_level::avx512: return __builtin_cpu_supports("avx512f");
 #else
@@ -30,7 +30,7 @@ bool supports(kernel_level level) {
 
 detail::kernel_fn detail::kernelFor(kernel_level level) {
   switch (level) {
-#if KEL_X86_KERNELS
+#if defined(KEL_X86_KERNELS) && KEL_X86_KERNELS
     case kernel_level::avx512: return detail::kernelAvx512;
     case kernel_level::avx2: return detail::kernelAvx2;
 #else
@@ -44,7 +44,7 @@ detail::kernel_fn detail::kernelFor(kernel_level level) {
 
 kernel_level bestKernelLevel() {
   static const kernel_level best = [] {
-#if KEL_X86_KERNELS
+#if defined(KEL_X86_KERNELS) && KEL_X86_KERNELS
     __builtin_cpu_init();
 #endif
     if (supports(kernel_level::avx512)) return kernel_level::avx512;

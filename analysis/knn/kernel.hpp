@@ -71,7 +71,7 @@ using kernel_fn = void (*)(const kernel_args&);
 kernel_fn kernelFor(kernel_level level);
 
 void kernelScalar(const kernel_args& a);
-#if KEL_X86_KERNELS
+#if defined(KEL_X86_KERNELS) && KEL_X86_KERNELS
 void kernelAvx2(const kernel_args& a);
 void kernelAvx512(const kernel_args& a);
 #endif
