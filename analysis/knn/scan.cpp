@@ -231,10 +231,15 @@ void scan_search::run(std::span<const unsigned> queries, const search_settings& 
   const detail::kernel_fn kernel = detail::kernelFor(currentKernelLevel());
   const std::size_t blocks = (queries.size() + blockQueries - 1) / blockQueries;
   const unsigned threads = static_cast<unsigned>(std::clamp<std::size_t>(settings.threads, 1, blocks));
-  // Each thread keeps a few blocks of lead on the hand-over, and a block's
-  // storage serves again once it was handed over.
-  const std::size_t window = 2 * std::size_t{threads} + 2;
-  std::vector<result_block> slots(std::min(window, blocks));
+  // Blocks may run ahead of the hand-over as far as their neighbour lists
+  // fit in a budget, so that a thread the system holds back stalls no other;
+  // a block's storage serves again once it was handed over.
+  const std::size_t largest = std::max(unprotectedLayout->rows.size(), protectedLayout->rows.size());
+  const std::uint64_t perBlock =
+      2 * blockQueries * std::min<std::uint64_t>(settings.k, largest) * sizeof(neighbour) + 1024;
+  constexpr std::uint64_t budget = std::uint64_t{64} << 20;
+  const std::uint64_t window = std::max<std::uint64_t>(budget / perBlock, 2 * std::uint64_t{threads} + 2);
+  std::vector<result_block> slots(static_cast<std::size_t>(std::min<std::uint64_t>(window, blocks)));
   std::vector<std::unique_ptr<worker>> workers(threads);
   orv::util::ordered_parallel_for(
       blocks, threads, slots.size(),
