@@ -13,10 +13,10 @@
 #include <thread>
 #include <vector>
 
-#include "analysis/dataset.hpp"
-#include "analysis/distribution.hpp"
-#include "analysis/searchcheck.hpp"
-#include "analysis/textout.hpp"
+#include "analysis/engine/discrimination.hpp"
+#include "analysis/engine/distribution.hpp"
+#include "analysis/table/dataset.hpp"
+#include "io/textout.hpp"
 #include "io/open_input.hpp"
 #include "io/stream.hpp"
 #include "outputs.hpp"
@@ -38,14 +38,14 @@ unsigned usable_cores() {
 
 kel::test_settings engine_settings(const settings& s) {
   kel::test_settings t;
-  t.k = s.k;
-  t.maxDistance = s.max_distance;
+  t.search.k = s.k;
+  t.search.maxDistance = s.max_distance;
+  t.search.threads = s.threads == 0 ? usable_cores() : s.threads;
   t.threshold = s.threshold;
   t.all = s.all;
   t.pre = s.prevention;
   t.useConfidence = s.confidence;
   t.z = s.z;
-  t.threads = s.threads == 0 ? usable_cores() : s.threads;
   t.reference = s.reference;
   return t;
 }
@@ -81,7 +81,7 @@ void run_stages(const settings& s, std::ostream& out, std::string& stage) {
     stage = "reading the data file " + s.data;
     // The reader's parts beyond the cores would only cost memory: each
     // holds its own columns until they are merged.
-    const unsigned count = data.readData(s.data, s.separator, std::min(test.threads, usable_cores()));
+    const unsigned count = data.readData(s.data, s.separator, std::min(test.search.threads, usable_cores()));
     out << "no rows: " << count << std::endl;
   }
   {
@@ -107,13 +107,13 @@ void run_stages(const settings& s, std::ostream& out, std::string& stage) {
   }
   if (s.metadata_out_given) {
     stage = "writing the metadata file " + s.metadata_out;
-    kel::textout metadata(s.metadata_out);
+    orv::inpout::textout metadata(s.metadata_out);
     data.writeMetadata(metadata);
   }
   out << groups.str() << std::flush;
   stage = "testing for discrimination";
-  kel::textout output(s.output);
-  data.testDiscrimination(test, output, dist, out);
+  orv::inpout::textout output(s.output);
+  kel::testDiscrimination(data, test, output, dist, out);
   stage = "writing the distribution file " + s.distribution_out;
   dist.write(s.distribution_out);
   watch.stop();

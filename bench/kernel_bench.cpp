@@ -2,9 +2,7 @@
 // distance beside the scalar, AVX2 and AVX-512 kernels, for 4, 11 and 32
 // measured attributes of mixed kinds over 50,000 candidate rows.
 //
-//   cmake -S . -B build-bench -DKEL_BENCH=ON -DKEL_TESTS=OFF
-//   cmake --build build-bench --target kernel_bench -j2
-//   ./build-bench/bench/kernel_bench
+//   cmake --workflow --preset bench && ./build/bench/bench/kernel_bench
 #include <benchmark/benchmark.h>
 
 #include <cfloat>
@@ -12,7 +10,8 @@
 #include <random>
 #include <vector>
 
-#include "analysis/fastknn.hpp"
+#include "analysis/knn/dispatch.hpp"
+#include "analysis/knn/scan.hpp"
 #include "util/error.hpp"
 
 namespace {
@@ -25,7 +24,7 @@ constexpr unsigned kQueries = 256;  // per iteration
 struct table {
   std::vector<std::vector<float>> floats;
   std::vector<std::vector<std::int32_t>> codes;
-  std::vector<kel::measure_column> measures;
+  kel::search_columns cols;
   std::vector<std::int32_t> cls;
   std::vector<unsigned> candidates, queries;
 
@@ -50,8 +49,8 @@ struct table {
           for (auto& x : c) x = u(rng) < 0.02 ? 5 : static_cast<std::int32_t>(rng() % 5);
           m.kind = kel::measure_kind::ordinal;
           m.codes = c.data();
-          m.missing_code = 5;
-          m.max_code = 4;
+          m.missingCode = 5;
+          m.maxCode = 4;
           break;
         }
         default: {  // 6 of 11 nominal
@@ -60,14 +59,15 @@ struct table {
           for (auto& x : c) x = static_cast<std::int32_t>(rng() % static_cast<unsigned>(values + 1));
           m.kind = kel::measure_kind::nominal;
           m.codes = c.data();
-          m.missing_code = values;
+          m.missingCode = values;
           break;
         }
       }
-      measures.push_back(m);
+      cols.measures.push_back(m);
     }
     cls.resize(kRows);
     for (auto& c : cls) c = static_cast<std::int32_t>(rng() % 2);
+    cols.outcome = {true, cls.data(), nullptr};
     for (unsigned r = 0; r < kRows; ++r) candidates.push_back(r);
     for (unsigned q = 0; q < kQueries; ++q) queries.push_back(q * 777 % kRows);
   }
@@ -85,20 +85,19 @@ void BM_search(benchmark::State& state) {
   const auto level = static_cast<kel::kernel_level>(state.range(1));
   const auto threads = static_cast<unsigned>(state.range(2));
   try {
-    kel::set_kernel_level(level);
+    kel::setKernelLevel(level);
   } catch (const orv::util::error& e) {
     state.SkipWithError(e.what());
     return;
   }
-  state.SetLabel(kel::kernel_level_name(level));
-  const kel::class_column cls{true, t.cls.data(), nullptr};
-  const kel::fastknn f(t.measures, cls, {}, t.candidates);
-  std::vector<kel::knn_result> u(t.queries.size()), p(t.queries.size());
+  state.SetLabel(kel::kernelLevelName(level));
+  kel::scan_search f(t.cols, {}, t.candidates);
+  unsigned found = 0;
   for (auto _ : state) {
-    f.search_many(t.queries, 2, FLT_MAX, u.data(), p.data(), threads);
-    benchmark::DoNotOptimize(u.data());
+    f.run(t.queries, {.k = 2, .threads = threads}, [&](const kel::result_block& b) { found += b.get(0, kel::group::unprotected).found(); });
+    benchmark::DoNotOptimize(found);
   }
-  kel::reset_kernel_level();
+  kel::resetKernelLevel();
   const double pairs = double(t.queries.size()) * kRows * double(state.iterations());
   state.counters["pairs/s/core"] = benchmark::Counter(pairs / threads, benchmark::Counter::kIsRate);
 }
@@ -110,7 +109,7 @@ void BM_reference(benchmark::State& state) {
   for (auto _ : state) {
     float acc = 0.0f;
     for (unsigned q = 0; q < queries; ++q)
-      for (unsigned c = 0; c < kRows; ++c) acc += kel::reference_distance(t.measures, t.queries[q], c);
+      for (unsigned c = 0; c < kRows; ++c) acc += kel::pairDistance(t.cols.measures, t.queries[q], c);
     benchmark::DoNotOptimize(acc);
   }
   state.SetLabel("reference");
@@ -125,14 +124,13 @@ void BM_census(benchmark::State& state) {
   const auto threads = static_cast<unsigned>(state.range(0));
   std::vector<unsigned> prot, unprot;
   for (unsigned r = 0; r < kRows; ++r) (r % 3 == 0 ? prot : unprot).push_back(r);
-  const kel::class_column cls{true, t.cls.data(), nullptr};
-  const kel::fastknn f(t.measures, cls, prot, unprot);
-  std::vector<kel::knn_result> u(prot.size()), p(prot.size());
+  kel::scan_search f(t.cols, prot, unprot);
+  unsigned found = 0;
   for (auto _ : state) {
-    f.search_many(prot, 2, FLT_MAX, u.data(), p.data(), threads);
-    benchmark::DoNotOptimize(u.data());
+    f.run(prot, {.k = 2, .threads = threads}, [&](const kel::result_block& b) { found += b.get(0, kel::group::unprotected).found(); });
+    benchmark::DoNotOptimize(found);
   }
-  state.SetLabel(kel::kernel_level_name(kel::current_kernel_level()));
+  state.SetLabel(kel::kernelLevelName(kel::currentKernelLevel()));
   const double pairs = double(prot.size()) * double(kRows - 1) * double(state.iterations());
   state.counters["pairs/s/core"] = benchmark::Counter(pairs / threads, benchmark::Counter::kIsRate);
 }

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "analysis/dataset.hpp"
+#include "analysis/table/dataset.hpp"
 #include "io/open_input.hpp"
 #include "io/stream.hpp"
 #include "util/heap.hpp"

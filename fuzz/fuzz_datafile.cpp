@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "analysis/dataset.hpp"
+#include "analysis/table/dataset.hpp"
 #include "fuzz_input.hpp"
 #include "util/error.hpp"
 
@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   for (const auto& att : *d.atts) {
     if (att->size() != rows) kelfuzz::broken("data: a column of the wrong length");
-    if (att->getType() == 3) {
+    if (att->getType() == kel::kindContinuous) {
       for (unsigned r = 0; r < rows; ++r) {
         const float v = att->getContinuous(r);
         if (!std::isfinite(v)) kelfuzz::broken("data: a non-finite standardized value");

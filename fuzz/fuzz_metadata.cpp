@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "analysis/dataset.hpp"
-#include "analysis/textout.hpp"
+#include "analysis/table/dataset.hpp"
+#include "io/textout.hpp"
 #include "fuzz_input.hpp"
 #include "util/error.hpp"
 
@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     written += '\n';
   }
   {
-    kel::textout out("/dev/null");
+    orv::inpout::textout out("/dev/null");
     d.writeMetadata(out);
   }
 

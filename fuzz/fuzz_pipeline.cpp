@@ -12,9 +12,10 @@
 #include <string>
 #include <string_view>
 
-#include "analysis/dataset.hpp"
-#include "analysis/distribution.hpp"
-#include "analysis/textout.hpp"
+#include "analysis/engine/discrimination.hpp"
+#include "analysis/engine/distribution.hpp"
+#include "analysis/table/dataset.hpp"
+#include "io/textout.hpp"
 #include "fuzz_input.hpp"
 #include "util/error.hpp"
 
@@ -59,8 +60,8 @@ std::string run_test(kel::dataset& d, kel::test_settings settings, bool referenc
   kel::distribution dist;
   if (dst) dist.configure(-100.0, 100.0, 0.005);
   try {
-    kel::textout out(file.name());
-    d.testDiscrimination(settings, out, dist, kelfuzz::null_console());
+    orv::inpout::textout out(file.name());
+    kel::testDiscrimination(d, settings, out, dist, kelfuzz::null_console());
     dist.write("/dev/null");
   } catch (const orv::util::error& e) {
     return file.text() + "\nerror: " + e.what();
@@ -80,14 +81,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const char sep = flags & 0x40 ? ';' : ',';
 
   kel::test_settings settings;
-  settings.k = option(0) == 255 ? 4294967295u : 1 + option(0) % 8;
+  settings.search.k = option(0) == 255 ? 4294967295u : 1 + option(0) % 8;
   settings.all = flags & 0x01;
   settings.pre = flags & 0x02;
   settings.useConfidence = flags & 0x04;
   settings.z = confidence_z[(flags >> 3) % 6];
-  settings.maxDistance = option(2) == 0 ? 3.4028235e38f : static_cast<float>(option(2)) / 64.0f;
+  settings.search.maxDistance = option(2) == 0 ? 3.4028235e38f : static_cast<float>(option(2)) / 64.0f;
   settings.threshold = static_cast<double>(static_cast<float>((option(3) - 128) / 100.0));
-  settings.threads = flags & 0x80 ? 2 : 1;
+  settings.search.threads = flags & 0x80 ? 2 : 1;
   const bool dst = flags & 0x20;
 
   kel::dataset d;
@@ -96,7 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     d.readData(*kelfuzz::stream_over(table, sep, 16384, static_cast<std::uint32_t>(size), 13));
     d.readSelect(*kelfuzz::stream_over(select, sep, 16384, static_cast<std::uint32_t>(size), 5));
     {
-      kel::textout out("/dev/null");
+      orv::inpout::textout out("/dev/null");
       d.writeMetadata(out);
     }
     d.splitGroups(kelfuzz::null_console());

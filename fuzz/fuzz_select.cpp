@@ -4,9 +4,10 @@
 #include <cstdint>
 #include <string>
 
-#include "analysis/dataset.hpp"
-#include "analysis/distribution.hpp"
-#include "analysis/textout.hpp"
+#include "analysis/engine/discrimination.hpp"
+#include "analysis/engine/distribution.hpp"
+#include "analysis/table/dataset.hpp"
+#include "io/textout.hpp"
 #include "fuzz_input.hpp"
 #include "util/error.hpp"
 
@@ -51,16 +52,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   kel::test_settings settings;
-  settings.k = 1 + size % 4;
-  settings.maxDistance = 3.4028235e38f;
+  settings.search.k = 1 + size % 4;
+  settings.search.maxDistance = 3.4028235e38f;
   settings.all = size % 3 == 0;
   settings.pre = size % 5 == 0;
-  settings.threads = 1;
+  settings.search.threads = 1;
   kel::distribution dist;
   dist.configure(-100.0, 100.0, 0.005);
   try {
-    kel::textout out("/dev/null");
-    d.testDiscrimination(settings, out, dist, kelfuzz::null_console());
+    orv::inpout::textout out("/dev/null");
+    kel::testDiscrimination(d, settings, out, dist, kelfuzz::null_console());
   } catch (const orv::util::error&) {
   }
   return 0;

@@ -19,7 +19,7 @@ targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=(tokenizer stream metadata select datafile pipeline csv)
 build=build/fuzz
 
-cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DKEL_FUZZ=ON -DKEL_TESTS=OFF \
+cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DKEL_FUZZ=ON -DBUILD_TESTING=OFF \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null || exit 1
 cmake --build "$build" -j2 --target fuzzers >/dev/null || { echo "fuzz: build failed"; exit 1; }
 

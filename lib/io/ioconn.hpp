@@ -38,6 +38,8 @@ constexpr int LSEEK_SET = 0;
 constexpr int LSEEK_CUR = 1;
 constexpr int LSEEK_END = 2;
 
+class positional;
+
 class ioconn : public orv::util::nocopy {
  public:
   virtual ~ioconn() = default;
@@ -60,6 +62,9 @@ class ioconn : public orv::util::nocopy {
   virtual std::int64_t copy_all_from(ioconn& src);
   virtual int read(void* buf, int n) = 0;
   virtual bool is_file() const { return false; }
+  // The connection's positional reads when it can be read at any offset by
+  // several threads at once; null otherwise (the default).
+  virtual const positional* as_positional() const { return nullptr; }
   // Default: throws "lseek not available".
   virtual std::int64_t lseek(std::int64_t offset, int whence);
   virtual std::int64_t tell() { return lseek(0, LSEEK_CUR); }

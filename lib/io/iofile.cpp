@@ -244,6 +244,8 @@ int iofile::write(const void* buf, int n) {
   const int w = detail::write_fd(fd_, buf, n);
   if (w < 0) {
     last_error_ = errno;
+    // Every failed write is announced on the console with the system's
+    // reason, so it leaves a trace even where the caller ignores the count.
     std::cout << detail::errno_text(last_error_) << std::endl;
   }
   return w;
@@ -261,7 +263,9 @@ std::int64_t iofile::lseek(std::int64_t offset, int whence) {
   return ::lseek(fd_, static_cast<off_t>(offset), w);
 }
 
-std::int64_t iofile::size() {
+std::int64_t iofile::size() { return length(); }
+
+std::int64_t iofile::length() const {
   struct stat st;
   if (fd_ < 0 || pipe_ || ::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))
     throw orv::util::error("iofile::size(): cannot access file size.");

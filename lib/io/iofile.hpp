@@ -30,10 +30,11 @@
 #include <string>
 
 #include "io/ioconn.hpp"
+#include "io/positional.hpp"
 
 namespace orv::inpout {
 
-class iofile : public ioconn {
+class iofile : public ioconn, public positional {
  public:
   iofile() = default;
   ~iofile() override;
@@ -50,8 +51,12 @@ class iofile : public ioconn {
   // Up to n bytes at offset, the position left where it is: several threads
   // may read one open file this way at once. Like read(), -1 on failure, but
   // errno tells why (the connection's error state is not touched).
-  int pread(void* buf, int n, std::int64_t offset) const;
+  int pread(void* buf, int n, std::int64_t offset) const override;
+  // size() for a const file; the same error.
+  std::int64_t length() const override;
   bool is_file() const override { return fd_ >= 0 && !pipe_ && regular_; }
+  // This file when it is a regular one.
+  const positional* as_positional() const override { return is_file() ? this : nullptr; }
   std::int64_t lseek(std::int64_t offset, int whence) override;
   // Throws "iofile::size(): cannot access file size." when the connection has
   // no length (closed, a pipe, a terminal).

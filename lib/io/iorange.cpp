@@ -11,7 +11,7 @@
 
 namespace orv::inpout {
 
-iorange::iorange(const iofile& file, std::int64_t begin, std::int64_t end)
+iorange::iorange(const positional& file, std::int64_t begin, std::int64_t end)
     : file_(&file), begin_(begin), end_(end), position_(begin) {
   assert(0 <= begin && begin <= end);
 }
@@ -56,7 +56,7 @@ constexpr int scan_chunk = 65536;
 
 // The offset just after the first line feed at or after from; size when
 // the file has none there.
-std::int64_t next_line_start(const iofile& file, std::int64_t from, std::int64_t size) {
+std::int64_t next_line_start(const positional& file, std::int64_t from, std::int64_t size) {
   auto buf = std::make_unique<char[]>(scan_chunk);
   while (from < size) {
     const int want = size - from < scan_chunk ? static_cast<int>(size - from) : scan_chunk;
@@ -72,7 +72,7 @@ std::int64_t next_line_start(const iofile& file, std::int64_t from, std::int64_t
 
 }  // namespace
 
-std::vector<std::int64_t> line_bounds(const iofile& file, std::int64_t size, unsigned parts) {
+std::vector<std::int64_t> line_bounds(const positional& file, std::int64_t size, unsigned parts) {
   assert(parts >= 1 && size >= 0);
   std::vector<std::int64_t> bounds(parts + 1, size);
   bounds[0] = 0;
@@ -87,6 +87,14 @@ std::vector<std::int64_t> line_bounds(const iofile& file, std::int64_t size, uns
     bounds[i] = previous >= target ? previous : next_line_start(file, target - 1, size);
   }
   return bounds;
+}
+
+std::vector<std::unique_ptr<ioconn>> line_parts(const positional& file, unsigned parts) {
+  const std::vector<std::int64_t> bounds = line_bounds(file, file.length(), parts);
+  std::vector<std::unique_ptr<ioconn>> ranges;
+  ranges.reserve(parts);
+  for (unsigned i = 0; i < parts; ++i) ranges.push_back(std::make_unique<iorange>(file, bounds[i], bounds[i + 1]));
+  return ranges;
 }
 
 }  // namespace orv::inpout

@@ -1,4 +1,4 @@
-#include "analysis/attribute.hpp"
+#include "analysis/model/attribute.hpp"
 
 #include <gtest/gtest.h>
 
@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "text_input.hpp"
+#include "support/support.hpp"
 
 namespace {
 
 using namespace kel;
-using kel::testing::error_of;
+using testing_support::error_of;
 
 template <class A>
 std::unique_ptr<A> column(std::initializer_list<const char*> fields, const char* name = "x") {

@@ -5,12 +5,9 @@
 
 #include <random>
 
-#include "../timing_text.hpp"
-#include "analysis/distribution.hpp"
-#include "analysis/textout.hpp"
-#include "text_input.hpp"
+#include "support/tables.hpp"
 
-using namespace kel::testing;
+using namespace testing_support;
 
 namespace {
 
@@ -57,19 +54,10 @@ table random_table(std::mt19937& rng, bool continuousClass) {
   return t;
 }
 
-std::string run(const table& t, kel::test_settings s) {
+std::string run(const table& t, const kel::test_settings& s) {
   auto d = load(t.meta, t.data, t.select);
-  std::ostringstream console;
-  d->splitGroups(console);
-  const std::string output = scratch_path(), histogram = scratch_path();
-  kel::distribution dist;
-  dist.configure(-100.0, 100.0, 0.005);
-  {
-    kel::textout out(output);
-    d->testDiscrimination(s, out, dist, console);
-  }
-  dist.write(histogram);
-  return take_file(output) + "--\n" + take_file(histogram) + "--\n" + without_timings(console.str());
+  const test_run r = run_test(*d, s, true);
+  return r.output + "--\n" + r.histogram + "--\n" + r.console;
 }
 
 }  // namespace
@@ -80,15 +68,16 @@ TEST(equivalence, fast_search_matches_the_reference) {
   for (int round = 0; round < 120; ++round) {
     const table t = random_table(rng, round % 3 == 0);
     // The reference search on one thread sets the expected bytes.
-    kel::test_settings s{.k = round % 10 == 0 ? 50u : 1 + static_cast<unsigned>(pick(rng) % 12),
-                         .maxDistance = pick(rng) < 30 ? static_cast<float>(pick(rng) % 5) * 0.25f : 3.4028235e38f,
+    kel::test_settings s{.search = {.k = round % 10 == 0 ? 50u : 1 + static_cast<unsigned>(pick(rng) % 12),
+                                    .maxDistance = pick(rng) < 30 ? static_cast<float>(pick(rng) % 5) * 0.25f
+                                                                  : 3.4028235e38f},
                          .threshold = (pick(rng) % 5) * 0.1,
                          .all = pick(rng) < 30, .pre = pick(rng) < 20, .useConfidence = pick(rng) < 25,
                          .z = 1.644853627, .reference = true};
     const std::string expected = run(t, s);
     s.reference = false;
     for (unsigned threads : {1u, 2u, 3u, 8u}) {
-      s.threads = threads;
+      s.search.threads = threads;
       ASSERT_EQ(run(t, s), expected) << "round " << round << " threads " << threads << "\n"
                                      << t.meta << "--\n" << t.select;
     }

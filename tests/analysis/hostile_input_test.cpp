@@ -2,9 +2,9 @@
 // crashed, read out of bounds or was undefined behaviour.
 #include <gtest/gtest.h>
 
-#include "text_input.hpp"
+#include "support/tables.hpp"
 
-using namespace kel::testing;
+using namespace testing_support;
 
 // A field of blanks trims to an empty view without data; it reads as 0.
 TEST(hostile, empty_continuous_field_without_data) {

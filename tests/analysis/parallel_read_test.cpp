@@ -10,12 +10,19 @@
 #include <thread>
 
 #include "io/iofile.hpp"
-#include "text_input.hpp"
+#include "io/open_input.hpp"
+#include "support/tables.hpp"
 
 using kel::dataset;
-using namespace kel::testing;
+using namespace testing_support;
 
 namespace {
+
+// A new file in the scratch folder holding text.
+std::string scratch_file(const std::string& text, const std::string& suffix = "") {
+  static int count = 0;
+  return scratch().file("table" + std::to_string(++count) + suffix, text);
+}
 
 const char* const meta =
     "num,continuous\nword,nominal\nlevel,ordinal,lo,mid,hi\nid,ignore\n"
@@ -125,7 +132,7 @@ TEST(parallel_read, first_error_is_the_one_pass_error) {
 TEST(parallel_read, by_name_a_plain_file_in_parts_others_in_one_pass) {
   std::mt19937 rng(3);
   const std::string text = table(rng);
-  const std::string plain = scratch_file(text), gz = scratch_path(".gz"), fifo = scratch_path(".fifo");
+  const std::string plain = scratch_file(text), gz = scratch().path("t.gz"), fifo = scratch().path("t.fifo");
   gzFile g = gzopen(gz.c_str(), "wb");
   gzwrite(g, text.data(), static_cast<unsigned>(text.size()));
   gzclose(g);

@@ -5,10 +5,9 @@
 #include <utility>
 #include <vector>
 
-#include "analysis/textout.hpp"
-#include "text_input.hpp"
+#include "support/tables.hpp"
 
-using namespace kel::testing;
+using namespace testing_support;
 
 namespace {
 
@@ -19,10 +18,10 @@ void expect_errors(const std::vector<std::pair<std::string, std::string>>& cases
 }
 
 std::string written_metadata(kel::dataset& d) {
-  const std::string name = scratch_path();
-  kel::textout out(name);
-  d.writeMetadata(out);  // and flushes
-  return take_file(name);
+  return written([&](const std::string& name) {
+    orv::inpout::textout out(name);
+    d.writeMetadata(out);  // and flushes
+  });
 }
 
 }  // namespace

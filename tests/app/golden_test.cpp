@@ -26,13 +26,13 @@
 #include <stdexcept>
 #include <thread>
 
-#include "../timing_text.hpp"
 #include "io/fs.hpp"
 #include "run.hpp"
+#include "support/support.hpp"
 
 extern char** environ;
 
-using kel::testing::without_timings;
+using testing_support::without_timings;
 
 namespace {
 // Allocations above this size fail, as they would in a process that has run
@@ -71,37 +71,14 @@ const char* const select_women = "sex=f\nclass=bad\nage,education\ngood\n";
 const char* const expected_women =
     "30,f,primary,1,bad,0.5,yes\n32,f,primary,2,bad,0.5,yes\n52,f,?,6,bad,0,no\n41.5,f,secondary,10,bad,0,no\n";
 
-// A fresh temporary folder holding the three input files, removed when the
-// object goes.
-class folder {
+// A fresh folder holding the three input files, removed when the object goes.
+class folder : public testing_support::scratch_dir {
  public:
   explicit folder(const std::string& m = meta, const std::string& d = data, const std::string& s = select_women) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kelcmd-test-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    dir_ = pattern;
     file("m.meta", m);
     file("d.csv", d);
     file("s.sel", s);
   }
-  ~folder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
-  folder(const folder&) = delete;
-  folder& operator=(const folder&) = delete;
-
-  std::string path(const std::string& name) const { return (dir_ / name).string(); }
-  void file(const std::string& name, const std::string& bytes) const {
-    std::ofstream(path(name), std::ios::binary) << bytes;
-  }
-  std::string read(const std::string& name) const {
-    std::ifstream f(path(name), std::ios::binary);
-    return {std::istreambuf_iterator<char>(f), {}};
-  }
-  bool exists(const std::string& name) const { return std::filesystem::exists(path(name)); }
-
- private:
-  std::filesystem::path dir_;
 };
 
 std::vector<std::string> names(std::vector<std::string> options = {}) {
@@ -158,7 +135,7 @@ pid_t start_kelcmd(const folder& dir, const std::vector<std::string>& args, int*
   if (console != nullptr && pipe2(fds, O_CLOEXEC) != 0) return -1;
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addchdir_np(&actions, dir.path("").c_str());
+  posix_spawn_file_actions_addchdir_np(&actions, dir.path().c_str());
   if (console != nullptr)
     posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
   else

@@ -30,9 +30,9 @@
 #include <thread>
 #include <vector>
 
-#include "../timing_text.hpp"
+#include "support/support.hpp"
 
-using kel::testing::without_timings;
+using testing_support::without_timings;
 
 namespace {
 

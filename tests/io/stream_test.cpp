@@ -11,11 +11,15 @@
 #include "io/iofile.hpp"
 #include "io/iomem.hpp"
 #include "io/iorange.hpp"
-#include "testing.hpp"
+#include "support/support.hpp"
 
 using namespace orv::inpout;
 using namespace orv::util::coding;
-using namespace iotest;
+using namespace testing_support;
+
+namespace {
+std::string path(const std::string& name) { return scratch().path(name); }
+}  // namespace
 
 // However the connection splits its data and whatever the starting buffer, a
 // line ends only at a line feed or at the end of the input.
@@ -217,7 +221,7 @@ TEST(iobuf, reads_writes_and_positions) {
   iobuf b;
   iofile both;
   ASSERT_TRUE(both.open(path("both.bin"), READ | WRITE | CREATE, 0644));
-  EXPECT_EQ(thrown([&] { b.open(&both, false, 4096); }), "iobuf::open: IOBuffers are either READ or WRITE, not both.");
+  EXPECT_EQ(error_of([&] { b.open(&both, false, 4096); }), "iobuf::open: IOBuffers are either READ or WRITE, not both.");
   const std::string text = pattern(5000);
   ASSERT_TRUE(b.open(new textconn(text, 700), true, 1024));
   std::string got;

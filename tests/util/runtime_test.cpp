@@ -1,4 +1,4 @@
-// The huge-page heap, the parallel loop and the random generator.
+// The huge-page heap, the parallel loops and the random generator.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -72,6 +72,63 @@ TEST(parallel_for, every_task_once_and_the_lowest_failure) {
       }
       ASSERT_EQ(what, "task 37") << threads << " threads";
       ASSERT_EQ(below.load(), 37);
+    }
+  }
+}
+
+// Tasks handed over in index order, each once, never more than `window`
+// ahead of the hand-over; a failing task still gets every task before it
+// handed over, then its failure (the lowest) comes out; a failing hand-over
+// stops everything at once.
+TEST(ordered_parallel_for, in_order_within_the_window_and_failures) {
+  for (unsigned threads : {1u, 2u, 3u, 8u}) {
+    for (std::size_t window : {1u, 2u, 5u}) {
+      const std::size_t count = 300;
+      std::atomic<std::size_t> handed{0};
+      std::atomic<bool> ahead{false}, foreign{false};
+      const auto runs = std::make_unique<std::atomic<int>[]>(count);
+      std::vector<std::size_t> order;
+      orv::util::ordered_parallel_for(
+          count, threads, window,
+          [&](std::size_t i, unsigned thread) {
+            if (i >= handed.load() + window) ahead = true;
+            if (thread >= threads) foreign = true;
+            runs[i].fetch_add(1);
+          },
+          [&](std::size_t i) {
+            ASSERT_EQ(runs[i].load(), 1);
+            order.push_back(i);
+            handed = i + 1;
+          });
+      ASSERT_EQ(order.size(), count);
+      for (std::size_t i = 0; i < count; ++i) ASSERT_EQ(order[i], i);
+      EXPECT_FALSE(ahead) << threads << " threads, window " << window;
+      EXPECT_FALSE(foreign);
+
+      std::vector<std::size_t> before_failure;
+      std::string what = "no failure reported";
+      try {
+        orv::util::ordered_parallel_for(
+            count, threads, window,
+            [&](std::size_t i, unsigned) {
+              if (i == 120 || i == 121 || i == 250) throw std::runtime_error("task " + std::to_string(i));
+            },
+            [&](std::size_t i) { before_failure.push_back(i); });
+      } catch (const std::runtime_error& e) {
+        what = e.what();
+      }
+      EXPECT_EQ(what, "task 120");
+      EXPECT_EQ(before_failure.size(), 120u);
+
+      std::size_t calls = 0;
+      EXPECT_THROW(orv::util::ordered_parallel_for(
+                       count, threads, window, [](std::size_t, unsigned) {},
+                       [&](std::size_t i) {
+                         ++calls;
+                         if (i == 40) throw std::runtime_error("receiver");
+                       }),
+                   std::runtime_error);
+      EXPECT_EQ(calls, 41u);
     }
   }
 }

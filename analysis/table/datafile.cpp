@@ -1,0 +1,188 @@
+// The data file: one row per line, one field per attribute, split at the
+// separator of the run; only spaces around a field are dropped. A large
+// plain file is read in parts on several threads, with the same result.
+#include <algorithm>
+#include <cstring>
+#include <exception>
+#include <limits>
+#include <new>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "analysis/table/dataset.hpp"
+#include "io/iorange.hpp"
+#include "io/open_input.hpp"
+#include "io/stream.hpp"
+#include "util/error.hpp"
+#include "util/parallel.hpp"
+
+namespace kel {
+
+namespace {
+
+std::string_view trimSpaces(std::string_view v) {
+  const std::size_t first = v.find_first_not_of(' ');
+  if (first == std::string_view::npos) return {};
+  return v.substr(first, v.find_last_not_of(' ') - first + 1);
+}
+
+using columns = std::vector<std::unique_ptr<attribute>>;
+
+// Every line of the stream as one row of the columns; the count of lines.
+// Both readers go through here, so a row means the same to both.
+unsigned readRows(orv::inpout::stream& in, columns& atts) {
+  const std::size_t count = atts.size();
+  unsigned line = 0;
+  while (in.read_line()) {
+    if (line == std::numeric_limits<unsigned>::max())
+      throw orv::util::error("too many rows: at most " + std::to_string(line) + " are supported");
+    ++line;
+    // A zero byte (a binary or UTF-16 file) would end the line early and
+    // silently drop the fields after it: such a row is malformed too.
+    if (static_cast<std::size_t>(in.field_count()) != count ||
+        std::memchr(in.line(), '\0', static_cast<std::size_t>(in.line_length())) != nullptr)
+      throw orv::util::error("bad row: " + std::to_string(line));
+    const char separator = in.tokens.separator();
+    for (auto& att : atts) {
+      const char* token = in.tokens.next_token(separator);
+      const std::string_view field = trimSpaces({token, in.tokens.token_length()});
+      if (att->getType() != kindContinuous) {
+        att->addValue(field);
+        continue;
+      }
+      try {
+        att->addValue(field);
+      } catch (const orv::util::error& e) {
+        // A number the column cannot hold: say where it is.
+        throw orv::util::error(std::string(e.what()) + " (row " + std::to_string(line) + ", attribute " +
+                               att->name + ")");
+      }
+    }
+  }
+  return line;
+}
+
+// One part of the file read into fresh columns.
+struct part {
+  columns atts;
+  unsigned rows = 0;
+  std::exception_ptr failure;
+};
+
+// The stream buffer of a part; larger than a whole-file stream's, since a
+// part has no other use for its memory.
+constexpr int partCapacity = 1 << 16;
+
+// Reads the input in parts, one thread each, appends the rows to atts in
+// file order and standardizes them. Nothing when a part met an error of the
+// data or of the input, and atts are then untouched; any other failure (out
+// of memory) is thrown.
+std::optional<unsigned> readParts(const orv::inpout::positional& file, char separator, unsigned parts,
+                                  columns& atts) {
+  std::vector<std::unique_ptr<orv::inpout::ioconn>> ranges;
+  try {
+    ranges = orv::inpout::line_parts(file, parts);
+  } catch (const orv::util::error&) {
+    return std::nullopt;
+  }
+  // The parts' columns grow as they are read: on huge pages that costs a
+  // copy, cheaper than a pass over the file to count its lines first.
+  std::vector<part> done(parts);
+  for (part& p : done) {
+    p.atts.reserve(atts.size());
+    for (const auto& att : atts) p.atts.push_back(att->emptyCopy());
+  }
+  const auto read = [&](std::size_t i) noexcept {
+    try {
+      orv::inpout::stream in(ranges[i].get(), false, separator, partCapacity);
+      done[i].rows = readRows(in, done[i].atts);
+    } catch (...) {
+      done[i].failure = std::current_exception();
+    }
+  };
+  orv::util::parallel_for(parts, parts, read);
+
+  std::exception_ptr other;
+  std::uint64_t total = 0;
+  for (const part& p : done) {
+    total += p.rows;
+    if (!p.failure) continue;
+    try {
+      std::rethrow_exception(p.failure);
+    } catch (const orv::util::error&) {
+      return std::nullopt;
+    } catch (...) {
+      if (!other) other = p.failure;
+    }
+  }
+  if (other) std::rethrow_exception(other);
+  // The one-pass reader says where the limit was passed.
+  if (total > std::numeric_limits<unsigned>::max()) return std::nullopt;
+
+  // The columns are independent of each other: each is merged, the parts in
+  // file order, and standardized by one thread.
+  orv::util::parallel_for(atts.size(), parts, [&](std::size_t a) {
+    attribute& att = *atts[a];
+    for (part& p : done) {
+      att.appendRows(*p.atts[a]);
+      p.atts[a].reset();
+    }
+    att.normalize();
+  });
+  return static_cast<unsigned>(total);
+}
+
+}  // namespace
+
+unsigned dataset::readData(orv::inpout::stream& in) {
+  const unsigned rows = readRows(in, *atts);
+  for (auto& att : *atts) att->normalize();
+  return rows;
+}
+
+std::optional<unsigned> dataset::readDataParts(const orv::inpout::positional& file, char separator, unsigned parts) {
+  return readParts(file, separator, std::max(parts, 1u), *atts);
+}
+
+unsigned dataset::readData(const std::string& name, char separator, unsigned threads, std::uint64_t minPartBytes) {
+  const auto in = orv::inpout::open_input(name, separator);
+  // Only an input with positional reads (a plain file) can be read at
+  // several places at once; a compressed file, a pipe or a terminal is read
+  // in one pass.
+  const orv::inpout::positional* file = in->connection()->as_positional();
+  if (threads > 1 && file != nullptr) {
+    const auto size = static_cast<std::uint64_t>(file->length());
+    const std::uint64_t parts = std::min<std::uint64_t>(threads, size / std::max<std::uint64_t>(minPartBytes, 1));
+    if (parts > 1)
+      if (const auto rows = readDataParts(*file, separator, static_cast<unsigned>(parts))) return *rows;
+  }
+  // Also after a failed part: the one-pass reader meets the first error in
+  // file order and tells it with its row number.
+  return readData(*in);
+}
+
+void dataset::splitGroups(std::ostream& console) {
+  const unsigned n = classAtt->size();
+  protectedRows.resize(n);
+  protectedRows.clear();
+  unprotectedRows.resize(n);
+  unprotectedRows.clear();
+  unsigned protectedCount = 0;
+  unsigned unprotectedCount = 0;
+  for (unsigned r = 0; r < n; ++r) {
+    const int decided = evalACond(r);
+    if (decided == 1) {
+      protectedRows.set(r);
+      ++protectedCount;
+    } else if (decided == 0) {
+      unprotectedRows.set(r);
+      ++unprotectedCount;
+    }
+  }
+  console << "no. protected " << protectedCount << std::endl;
+  console << "no. unprotected " << unprotectedCount << std::endl;
+}
+
+}  // namespace kel
