@@ -19,8 +19,9 @@ declare -A packages=(
   [bench]="libbenchmark-dev"
   [fuzz]="clang-14 libclang-rt-14-dev"
   [package]="dpkg-dev file binutils groff-base"
+  [mpi]="libopenmpi-dev openmpi-bin"
 )
-features=(build sqlite tests bench fuzz package)
+features=(build sqlite tests bench fuzz package mpi)
 
 check=0
 chosen=()
