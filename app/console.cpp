@@ -1,11 +1,15 @@
 #include "console.hpp"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-
 #include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "run.hpp"
 
 namespace kelcmd {
 
@@ -53,5 +57,26 @@ console_buffer::int_type console_buffer::overflow(int_type c) {
 }
 
 int console_buffer::sync() { return drain() ? 0 : -1; }
+
+// open() takes the lowest free number, which is the one being held.
+bool hold_standard_descriptors() {
+  bool stdout_closed = false;
+  for (int fd = 0; fd <= 2; ++fd)
+    if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+      fd == 0 ? open("/", O_RDONLY | O_DIRECTORY) : open("/dev/full", O_WRONLY);
+      stdout_closed = stdout_closed || fd == 1;
+    }
+  return stdout_closed;
+}
+
+int console_status(const console_buffer& console, bool stdout_closed, int status, const char* program) {
+  if (console.failure() == 0) return status;
+  const std::string why = stdout_closed ? "standard output is closed" : std::strerror(console.failure());
+  const std::string line = std::string(program) + ": cannot write the console: " + why + "\n";
+  if (write(STDERR_FILENO, line.data(), line.size()) < 0) {
+    // Nowhere left to tell it; the status still does.
+  }
+  return status == exit_ok ? exit_failed : status;
+}
 
 }  // namespace kelcmd

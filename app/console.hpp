@@ -38,4 +38,18 @@ class console_buffer : public std::streambuf {
   std::unique_ptr<char[]> buffer_;
 };
 
+// A standard descriptor closed by the caller would go to the next file the
+// run opens, and console lines could end up inside an output file. Each
+// one is held instead by a stand-in that behaves like the closed descriptor:
+// stdin by a directory (it cannot be read, and /dev/stdin cannot be opened
+// as an input), stdout and stderr by /dev/full (every write fails, so an
+// output named /dev/stdout is reported as not written rather than lost).
+// Call first in main(). Answers whether standard output was closed.
+bool hold_standard_descriptors();
+
+// The exit status once the run is over and its output files closed: lost
+// console lines make a run that succeeded a failure, told on stderr (which
+// may still reach the user) after the program's name.
+int console_status(const console_buffer& console, bool stdout_closed, int status, const char* program);
+
 }  // namespace kelcmd

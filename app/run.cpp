@@ -25,9 +25,22 @@
 
 namespace kelcmd {
 
-namespace {
+input_source::~input_source() = default;
 
-// The cores this process may run on.
+unsigned input_source::readMetadata(kel::dataset& data, const std::string& name, char separator) {
+  const auto in = orv::inpout::open_input(name, separator);
+  return data.readMetadata(*in);
+}
+
+unsigned input_source::readData(kel::dataset& data, const std::string& name, char separator, unsigned threads) {
+  return data.readData(name, separator, threads);
+}
+
+void input_source::readSelect(kel::dataset& data, const std::string& name, char separator) {
+  const auto in = orv::inpout::open_input(name, separator);
+  data.readSelect(*in);
+}
+
 unsigned usable_cores() {
   cpu_set_t set;
   CPU_ZERO(&set);
@@ -35,6 +48,8 @@ unsigned usable_cores() {
   const unsigned n = std::thread::hardware_concurrency();
   return n == 0 ? 1 : n;
 }
+
+unsigned read_threads(const kel::test_settings& t) { return std::min(t.search.threads, usable_cores()); }
 
 kel::test_settings engine_settings(const settings& s) {
   kel::test_settings t;
@@ -50,6 +65,8 @@ kel::test_settings engine_settings(const settings& s) {
   return t;
 }
 
+namespace {
+
 // The stages, in their fixed order. Everything they create is released on
 // the way out, and an output file keeps what was written to it. `stage`
 // says what is being done, for the message of an allocation failure.
@@ -60,7 +77,7 @@ kel::test_settings engine_settings(const settings& s) {
 // written after the groups are formed (its text does not depend on them),
 // and the group counts are printed after it, so the console reads as if it
 // came first.
-void run_stages(const settings& s, std::ostream& out, std::string& stage) {
+void run_stages(const settings& s, const run_parts& parts, std::ostream& out, std::string& stage) {
   orv::util::cronos watch;
   kel::distribution dist;
   if (s.distribution_on) dist.configure(-100.0, 100.0, 0.005);
@@ -68,26 +85,25 @@ void run_stages(const settings& s, std::ostream& out, std::string& stage) {
   stage = "checking the output names";
   check_output_names(s);
 
+  input_source here;
+  input_source& inputs = parts.inputs ? *parts.inputs : here;
   watch.start();
   kel::dataset data;
   {
     stage = "reading the metadata file " + s.metadata;
-    const auto in = orv::inpout::open_input(s.metadata, s.separator);
-    const unsigned count = data.readMetadata(*in);
+    const unsigned count = inputs.readMetadata(data, s.metadata, s.separator);
     out << "no atts: " << count << std::endl;
   }
-  const kel::test_settings test = engine_settings(s);
+  kel::test_settings test = engine_settings(s);
+  test.provider = parts.searches;
   {
     stage = "reading the data file " + s.data;
-    // The reader's parts beyond the cores would only cost memory: each
-    // holds its own columns until they are merged.
-    const unsigned count = data.readData(s.data, s.separator, std::min(test.search.threads, usable_cores()));
+    const unsigned count = inputs.readData(data, s.data, s.separator, read_threads(test));
     out << "no rows: " << count << std::endl;
   }
   {
     stage = "reading the select-options file " + s.select;
-    const auto in = orv::inpout::open_input(s.select, s.separator);
-    data.readSelect(*in);
+    inputs.readSelect(data, s.select, s.separator);
   }
   watch.stop();
   out << "reading data elapsed time:  " << watch.elapsed() << " secs." << std::endl;
@@ -122,10 +138,10 @@ void run_stages(const settings& s, std::ostream& out, std::string& stage) {
 
 }  // namespace
 
-int run(const settings& s, std::ostream& out) {
+int run(const settings& s, std::ostream& out, const run_parts& parts) {
   std::string stage = "starting the run";
   try {
-    run_stages(s, out, stage);
+    run_stages(s, parts, out, stage);
   } catch (const std::bad_alloc&) {
     // A table too big for the memory: say so, and where, rather than
     // halting on a generic error.
@@ -142,7 +158,7 @@ int run(const settings& s, std::ostream& out) {
   return exit_ok;
 }
 
-int main_program(int argc, const char* const argv[], std::ostream& out) {
+int main_program(int argc, const char* const argv[], std::ostream& out, const run_parts& parts) {
   std::vector<std::string> args(argv, argv + argc);
   const command_line c = parse_command_line(args);
   switch (c.what) {
@@ -155,7 +171,7 @@ int main_program(int argc, const char* const argv[], std::ostream& out) {
     case command_line::action::run:
       break;
   }
-  return run(c.options, out);
+  return run(c.options, out, parts);
 }
 
 }  // namespace kelcmd

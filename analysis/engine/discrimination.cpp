@@ -36,6 +36,7 @@ judge_rule judgeRule(const dataset& data, const test_settings& s) {
 
 std::unique_ptr<neighbour_search> makeSearchFor(const dataset& data, std::span<const unsigned> protectedRows,
                                                 std::span<const unsigned> unprotectedRows, const test_settings& s) {
+  if (s.provider) return s.provider(data, protectedRows, unprotectedRows, s);
   if (!s.reference)
     if (const auto columns = data.searchColumns()) return makeSearch(*columns, protectedRows, unprotectedRows, s.search);
   return std::make_unique<reference_search>(data, protectedRows, unprotectedRows);

@@ -8,6 +8,7 @@
 // console lines.
 #pragma once
 
+#include <functional>
 #include <iosfwd>
 #include <memory>
 #include <span>
@@ -27,6 +28,14 @@ class dataset;
 class distribution;
 class test_output;
 
+struct test_settings;
+
+// Makes the search of a test over the given groups (both increasing, kept
+// alive by the caller for the search's lifetime).
+using search_provider = std::function<std::unique_ptr<neighbour_search>(
+    const dataset& data, std::span<const unsigned> protectedRows, std::span<const unsigned> unprotectedRows,
+    const test_settings& settings)>;
+
 // Settings of the discrimination test, from the command line.
 struct test_settings {
   search_settings search;
@@ -36,6 +45,10 @@ struct test_settings {
   bool useConfidence = false;
   double z = 0.0;
   bool reference = false;  // force the per-pair search
+  // When set, makes every search the test runs in place of makeSearchFor's
+  // own choice: a program that spreads the searches over other processes
+  // hands them over through it.
+  search_provider provider;
 };
 
 struct test_counts {
@@ -67,8 +80,9 @@ std::vector<unsigned> testQueries(const dataset& data, std::span<const unsigned>
 
 judge_rule judgeRule(const dataset& data, const test_settings& s);
 
-// The scan when the dataset's kinds allow it and the per-pair search is not
-// forced, otherwise the per-pair search. The row lists must outlive it.
+// The settings' provider when there is one; else the scan when the
+// dataset's kinds allow it and the per-pair search is not forced, otherwise
+// the per-pair search. The row lists must outlive it.
 std::unique_ptr<neighbour_search> makeSearchFor(const dataset& data, std::span<const unsigned> protectedRows,
                                                 std::span<const unsigned> unprotectedRows, const test_settings& s);
 

@@ -148,19 +148,23 @@ std::optional<unsigned> dataset::readDataParts(const orv::inpout::positional& fi
 
 unsigned dataset::readData(const std::string& name, char separator, unsigned threads, std::uint64_t minPartBytes) {
   const auto in = orv::inpout::open_input(name, separator);
+  return readData(*in, threads, minPartBytes);
+}
+
+unsigned dataset::readData(orv::inpout::stream& in, unsigned threads, std::uint64_t minPartBytes) {
   // Only an input with positional reads (a plain file) can be read at
   // several places at once; a compressed file, a pipe or a terminal is read
   // in one pass.
-  const orv::inpout::positional* file = in->connection()->as_positional();
+  const orv::inpout::positional* file = in.connection()->as_positional();
   if (threads > 1 && file != nullptr) {
     const auto size = static_cast<std::uint64_t>(file->length());
     const std::uint64_t parts = std::min<std::uint64_t>(threads, size / std::max<std::uint64_t>(minPartBytes, 1));
     if (parts > 1)
-      if (const auto rows = readDataParts(*file, separator, static_cast<unsigned>(parts))) return *rows;
+      if (const auto rows = readDataParts(*file, in.separator(), static_cast<unsigned>(parts))) return *rows;
   }
   // Also after a failed part: the one-pass reader meets the first error in
   // file order and tells it with its row number.
-  return readData(*in);
+  return readData(in);
 }
 
 void dataset::splitGroups(std::ostream& console) {

@@ -61,6 +61,9 @@ class dataset : private orv::util::nocopy {
   // fall back to.
   unsigned readData(const std::string& name, char separator, unsigned threads,
                     std::uint64_t minPartBytes = defaultMinPartBytes);
+  // The same for an input already open (at its start, set to the separator),
+  // whatever its connection: in parts when it has positional reads.
+  unsigned readData(orv::inpout::stream& in, unsigned threads, std::uint64_t minPartBytes = defaultMinPartBytes);
   // Below this a part costs more in thread start and merging than it saves.
   static constexpr std::uint64_t defaultMinPartBytes = 512 * 1024;
   // The parallel read: `parts` ranges of whole lines, one thread each,
