@@ -1,0 +1,160 @@
+#include "mpi/shared_inputs.hpp"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <new>
+
+#include "analysis/table/dataset.hpp"
+#include "io/open_input.hpp"
+#include "io/positional.hpp"
+#include "io/stream.hpp"
+#include "mpi/memory_input.hpp"
+
+namespace kelcmd::mpi {
+
+namespace {
+
+constexpr std::uint32_t lastChunk = 1;  // no chunk follows
+constexpr std::uint32_t reasonChunk = 2;  // the chunk is why the read stopped; it is the last
+
+// The line buffer an input stream starts with, as open_input gives it.
+constexpr int streamCapacity = 16384;
+
+}  // namespace
+
+char* shared_inputs::bytes::room(std::size_t n) {
+  if (capacity - size >= n) return data.get() + size;
+  const std::size_t grown = std::max(size + n, capacity + capacity / 2);
+  try {
+    auto bigger = std::make_unique_for_overwrite<char[]>(grown);
+    if (size > 0) std::memcpy(bigger.get(), data.get(), size);
+    data = std::move(bigger);
+    capacity = grown;
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+  return data.get() + size;
+}
+
+void shared_inputs::lead(const std::string& name, char separator) {
+  std::unique_ptr<orv::inpout::stream> in;
+  try {
+    in = orv::inpout::open_input(name, separator);
+    orv::inpout::ioconn& conn = *in->connection();
+    const orv::inpout::positional* file = conn.as_positional();
+    header h;
+    h.what = step::input;
+    h.extra = file ? static_cast<std::uint64_t>(std::max<std::int64_t>(file->length(), 0)) : 0;
+    for (bool more = true; more;) {
+      char* chunk = content.room(std::max<std::size_t>(chunkBytes, h.extra > content.size ? h.extra - content.size : 0));
+      if (chunk == nullptr) throw std::bad_alloc();
+      std::size_t got = 0;
+      while (got < chunkBytes) {
+        const int n = conn.read(chunk + got, static_cast<int>(std::min<std::size_t>(chunkBytes - got, INT_MAX)));
+        if (n <= 0) {
+          if (n < 0) failure = conn.error_text();
+          more = false;
+          break;
+        }
+        got += static_cast<std::size_t>(n);
+      }
+      content.size += got;
+      h.count = got;
+      h.flags = more || failure ? 0 : lastChunk;
+      team.exchange(h);
+      team.broadcast(chunk, got);
+    }
+  } catch (...) {
+    // Nothing more to parse: the workers stop, the leader tells why.
+    header h;
+    h.what = step::refused;
+    team.exchange(h);
+    listening = false;
+    throw;
+  }
+  if (failure) {
+    header h;
+    h.what = step::input;
+    h.flags = reasonChunk | lastChunk;
+    h.count = failure->size();
+    team.exchange(h);
+    team.broadcast(failure->data(), failure->size());
+  }
+}
+
+void shared_inputs::follow() {
+  for (;;) {
+    const header h = team.exchange();
+    if (h.what == step::finish) throw job_over{static_cast<int>(h.count)};
+    if (h.what != step::input) throw job_over{1};
+    const std::size_t n = static_cast<std::size_t>(h.count);
+    if (h.flags & reasonChunk) {
+      std::string reason(n, '\0');
+      team.broadcast(reason.data(), n);
+      failure = std::move(reason);
+      return;
+    }
+    char* to = lost ? nullptr : content.room(std::max<std::size_t>(n, h.extra > content.size ? h.extra - content.size : 0));
+    if (to == nullptr) {
+      // The broadcast goes on whatever this rank can hold; the failure is
+      // told when the ranks agree on the parse.
+      if (!lost) lost = std::make_exception_ptr(std::bad_alloc());
+    } else {
+      content.size += n;
+    }
+    team.broadcast(to, n);
+    if (h.flags & lastChunk) return;
+  }
+}
+
+void shared_inputs::fetch(const std::string& name, char separator) {
+  content = bytes{};
+  failure.reset();
+  lost = nullptr;
+  if (team.leads())
+    lead(name, separator);
+  else
+    follow();
+}
+
+template <class Parse>
+auto shared_inputs::parse(const std::string& name, char separator, Parse&& read) {
+  fetch(name, separator);
+  std::exception_ptr failed = lost;
+  decltype(read(std::declval<orv::inpout::stream&>())) result{};
+  if (!failed) {
+    try {
+      memory_input conn({content.data.get(), content.size}, failure);
+      orv::inpout::stream in(&conn, false, separator, streamCapacity);
+      result = read(in);
+    } catch (...) {
+      failed = std::current_exception();
+    }
+  }
+  content = bytes{};
+  try {
+    team.agree(failed);
+  } catch (...) {
+    listening = false;
+    throw;
+  }
+  return result;
+}
+
+unsigned shared_inputs::readMetadata(kel::dataset& data, const std::string& name, char separator) {
+  return parse(name, separator, [&](orv::inpout::stream& in) { return data.readMetadata(in); });
+}
+
+unsigned shared_inputs::readData(kel::dataset& data, const std::string& name, char separator, unsigned threads) {
+  return parse(name, separator, [&](orv::inpout::stream& in) { return data.readData(in, threads); });
+}
+
+void shared_inputs::readSelect(kel::dataset& data, const std::string& name, char separator) {
+  parse(name, separator, [&](orv::inpout::stream& in) {
+    data.readSelect(in);
+    return true;
+  });
+}
+
+}  // namespace kelcmd::mpi

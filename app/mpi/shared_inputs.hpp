@@ -1,0 +1,69 @@
+// The run's inputs, read once by the leader and parsed by every rank. The
+// leader opens each input by name as the program always does (a plain file,
+// a gzip file decompressed as it is read, a FIFO, a named pipe, standard
+// input), reads its bytes and broadcasts them in chunks as they come; every
+// rank parses the same bytes with the same readers, and the ranks agree
+// that all of them succeeded before the run goes on. So no file system needs
+// to be shared, and every rank holds the same table. A read that fails
+// halfway is replayed to every parser after the bytes read before it, so the
+// lines before it and the error are those of a run on one machine.
+//
+// The leader calls it from the run sequence; each worker calls the same
+// three reads in the same order, with the same names and separator.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "mpi/job.hpp"
+#include "run.hpp"
+
+namespace orv::inpout {
+class stream;
+}
+
+namespace kelcmd::mpi {
+
+class shared_inputs final : public input_source {
+ public:
+  explicit shared_inputs(job& j) : team(j) {}
+
+  unsigned readMetadata(kel::dataset& data, const std::string& name, char separator) override;
+  unsigned readData(kel::dataset& data, const std::string& name, char separator, unsigned threads) override;
+  void readSelect(kel::dataset& data, const std::string& name, char separator) override;
+
+  // Whether the workers still wait for the leader's headers: no input failed
+  // on any rank. The leader then owes them a finish.
+  bool workersListening() const { return listening; }
+
+  // The size of the chunks the leader broadcasts.
+  static constexpr std::size_t chunkBytes = std::size_t{16} << 20;
+
+ private:
+  // Bytes grown without being cleared first.
+  struct bytes {
+    std::unique_ptr<char[]> data;
+    std::size_t size = 0;
+    std::size_t capacity = 0;
+    // Room for n more bytes after size; null when it cannot be had.
+    char* room(std::size_t n);
+  };
+
+  template <class Parse>
+  auto parse(const std::string& name, char separator, Parse&& read);
+  // Brings the input's bytes (and the reason its reading stopped early, if
+  // it did) to every rank.
+  void fetch(const std::string& name, char separator);
+  void lead(const std::string& name, char separator);
+  void follow();
+
+  job& team;
+  bool listening = true;
+  bytes content;
+  std::optional<std::string> failure;
+  std::exception_ptr lost;  // a worker that could not hold the bytes
+};
+
+}  // namespace kelcmd::mpi

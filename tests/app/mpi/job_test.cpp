@@ -1,0 +1,477 @@
+// kelcmd-mpi against kelcmd. The same command line runs in two fresh copies
+// of the same inputs, once by kelcmd and once by mpiexec with 1, 2 or 3
+// ranks of kelcmd-mpi (more ranks than cores: --oversubscribe); the exit
+// status, the console (timings aside) and every file the runs leave behind
+// must be the same. Then what only a job meets: inputs that only rank 0 can
+// read, a failure on one rank, an output that fails while the others
+// search, a rank that dies.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <random>
+#include <sstream>
+#include <thread>
+
+#include "io/fs.hpp"
+#include "support/support.hpp"
+
+extern char** environ;
+
+namespace {
+
+using files = std::map<std::string, std::string>;
+
+struct outcome {
+  int status = -1;
+  std::string console;  // timings as T
+  std::string errors;
+  files left;           // every regular file of the folder afterwards
+};
+
+// A job that hangs must fail its test, not stall the suite.
+constexpr auto patience = std::chrono::seconds(120);
+
+files regular_files(const testing_support::scratch_dir& dir) {
+  files out;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+    if (entry.is_regular_file()) out[entry.path().filename().string()] = dir.read(entry.path().filename().string());
+  return out;
+}
+
+// Starts argv in dir, in a process group of its own, its console and error
+// lines into files outside the folder, its standard input from `input`
+// (a path) or /dev/null.
+pid_t start(const testing_support::scratch_dir& dir, const testing_support::scratch_dir& side,
+            const std::vector<std::string>& argv, const std::string& input = "/dev/null") {
+  setenv("OMPI_ALLOW_RUN_AS_ROOT", "1", 1);
+  setenv("OMPI_ALLOW_RUN_AS_ROOT_CONFIRM", "1", 1);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addchdir_np(&actions, dir.path().c_str());
+  posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, side.path("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, side.path("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+  posix_spawnattr_setpgroup(&attributes, 0);
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  pid_t pid = -1;
+  if (posix_spawnp(&pid, args[0], &actions, &attributes, args.data(), environ) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  return pid;
+}
+
+// The exit status (128 + the signal after one), or -1 when it had to be
+// stopped.
+int finish(pid_t pid) {
+  if (pid <= 0) return -1;
+  const auto deadline = std::chrono::steady_clock::now() + patience;
+  int status = 0;
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(-pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      ADD_FAILURE() << "stopped after " << patience.count() << " s";
+      return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+outcome run_in(const testing_support::scratch_dir& dir, const std::vector<std::string>& argv,
+               const std::string& input = "/dev/null") {
+  const testing_support::scratch_dir side;
+  outcome r;
+  r.status = finish(start(dir, side, argv, input));
+  r.console = testing_support::without_timings(side.read("out"));
+  r.errors = side.read("err");
+  r.left = regular_files(dir);
+  return r;
+}
+
+std::vector<std::string> kelcmd(const std::vector<std::string>& args) {
+  std::vector<std::string> argv{KELCMD_PATH};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return argv;
+}
+
+// mpiexec waits a second before it stops the other ranks of a job with a
+// failed rank; they end by themselves here.
+const std::vector<std::string> launcher_options{"--mca", "odls_base_sigkill_timeout", "0"};
+
+std::vector<std::string> job(unsigned ranks, const std::vector<std::string>& args) {
+  std::vector<std::string> argv{MPIEXEC_PATH, "-n", std::to_string(ranks), "--oversubscribe"};
+  argv.insert(argv.end(), launcher_options.begin(), launcher_options.end());
+  argv.push_back(KELCMD_MPI_PATH);
+  argv.insert(argv.end(), args.begin(), args.end());
+  return argv;
+}
+
+// A fresh folder holding the inputs.
+std::unique_ptr<testing_support::scratch_dir> folder_with(const files& inputs) {
+  auto dir = std::make_unique<testing_support::scratch_dir>();
+  for (const auto& [name, bytes] : inputs) {
+    if (name.ends_with(".gz")) {
+      gzFile gz = gzopen(dir->path(name).c_str(), "wb");
+      gzwrite(gz, bytes.data(), static_cast<unsigned>(bytes.size()));
+      gzclose(gz);
+    } else {
+      dir->file(name, bytes);
+    }
+  }
+  return dir;
+}
+
+outcome run_fresh(const files& inputs, const std::vector<std::string>& argv) { return run_in(*folder_with(inputs), argv); }
+
+// kelcmd's outcome, and the job's at each number of ranks the same.
+void expect_same(const std::string& name, const files& inputs, const std::vector<std::string>& args,
+                 std::initializer_list<unsigned> ranks = {1, 2, 3}) {
+  const outcome want = run_fresh(inputs, kelcmd(args));
+  for (const unsigned r : ranks) {
+    const outcome got = run_fresh(inputs, job(r, args));
+    EXPECT_EQ(got.status, want.status) << name << ", " << r << " ranks: " << got.errors;
+    EXPECT_EQ(got.console, want.console) << name << ", " << r << " ranks";
+    EXPECT_EQ(got.left, want.left) << name << ", " << r << " ranks";
+  }
+}
+
+const char* const meta =
+    "age,continuous\nsex,nominal\neducation,ordinal,primary,secondary,tertiary\nid,ignore\nclass,nominal\n";
+const char* const data =
+    "30,f,primary,1,bad\n32,f,primary,2,bad\n31,m,primary,3,good\n33,m,primary,4,bad\n50,f,tertiary,5,good\n"
+    "52,f,?,6,bad\n51,m,tertiary,7,good\n?,m,tertiary,8,good\n40,?,secondary,9,bad\n41.5,f,secondary,10,bad\n";
+const char* const select_women = "sex=f\nclass=bad\nage,education\ngood\n";
+
+files small(const std::string& m = meta, const std::string& d = data, const std::string& s = select_women) {
+  return {{"m.meta", m}, {"d.csv", d}, {"s.sel", s}};
+}
+
+std::vector<std::string> names(std::vector<std::string> options = {}) {
+  options.insert(options.begin(), {"m.meta", "d.csv", "s.sel", "out.csv"});
+  return options;
+}
+
+// Columns: group (nominal), class (nominal or continuous), then a random mix
+// of nominal, ordinal and continuous columns with few distinct values, so
+// that distances tie often, and missing values everywhere.
+files random_table(std::mt19937& rng, int rows, bool continuousClass) {
+  std::uniform_int_distribution<int> pick(0, 99);
+  const int extra = 1 + pick(rng) % 6;
+  std::string m = continuousClass ? "g,nominal\nc,continuous\n" : "g,nominal\nc,nominal\n";
+  static const char* const kindLines[] = {",nominal\n", ",ordinal,lo,mid,hi,top\n", ",continuous\n"};
+  std::vector<int> kinds;
+  for (int i = 0; i < extra; ++i) {
+    kinds.push_back(pick(rng) % 3);
+    m += 'a' + std::to_string(i) + kindLines[kinds.back()];
+  }
+  m += "id,ignore\n";
+  const int missingRate = pick(rng) % 30;
+  auto maybe = [&](const std::string& v) { return pick(rng) < missingRate ? std::string("?") : v; };
+  static const char* const scale[] = {"lo", "mid", "hi", "top"};
+  std::string d;
+  for (int r = 0; r < rows; ++r) {
+    std::string line = pick(rng) < 40 ? "p," : (pick(rng) < 95 ? "u," : "?,");
+    line += continuousClass ? maybe(std::to_string(pick(rng) % 5)) : maybe(pick(rng) < 50 ? "good" : "bad");
+    for (int kind : kinds) {
+      line += ",";
+      if (kind == 0) line += maybe(std::string(1, static_cast<char>('x' + pick(rng) % 3)));
+      if (kind == 1) line += maybe(scale[pick(rng) % 4]);
+      if (kind == 2) line += maybe(std::to_string(pick(rng) % 7) + (pick(rng) < 20 ? ".5" : ""));
+    }
+    line += ',' + std::to_string(r) + '\n';
+    d += line;
+    if (pick(rng) < 10) d += line;  // some rows twice, outright
+  }
+  std::string measured;
+  for (int i = 0; i < extra; ++i)
+    if (pick(rng) < 70 || measured.empty()) measured += (measured.empty() ? "a" : ",a") + std::to_string(i);
+  if (pick(rng) < 20) measured += ",c";
+  const char* op = continuousClass ? (pick(rng) < 50 ? "<" : ">=") : "=";
+  return {{"m.meta", m},
+          {"d.csv", d},
+          {"s.sel", std::string("g=p\nc") + op + (continuousClass ? "2" : "bad") + "\n" + measured + "\nreplaced\n"}};
+}
+
+}  // namespace
+
+namespace {
+
+struct golden_case {
+  const char* name;
+  std::vector<std::string> args;
+  files inputs = small();
+};
+
+}  // namespace
+
+// The small hand-checked table in every mode.
+TEST(job, runs_as_kelcmd_runs_in_every_mode) {
+  const golden_case cases[] = {
+      {"default", names()},
+      {"metadata and histogram", names({"-md", "back.meta", "-dst", "d.txt"})},
+      {"all", names({"-all", "-knn", "3"})},
+      {"prevention", names({"-pre", "-all", "-dst", "d.txt"})},
+      {"confidence", names({"-cl", "95", "-thr", "0"})},
+      {"max distance", names({"-mxd", "0.4", "-all"})},
+      {"per-pair search", names({"-reference", "-all", "-j", "2"})},
+      {"separator and gzip", {"m.meta", "d.csv.gz", "s.sel", "out.csv", "-sep", ";"},
+       {{"m.meta", meta}, {"s.sel", select_women}, {"d.csv.gz", [] {
+          std::string semicolons = data;
+          std::replace(semicolons.begin(), semicolons.end(), ',', ';');
+          return semicolons;
+        }()}}},
+      {"usage", {"m.meta", "d.csv", "out.csv"}},
+  };
+  for (const auto& c : cases) expect_same(c.name, c.inputs, c.args);
+}
+
+// Every way a run fails: the inputs (every rank parses the same bytes and
+// fails alike; only rank 0 speaks), the kinds the search refuses, the
+// outputs, the command line.
+TEST(job, fails_as_kelcmd_fails) {
+  const golden_case cases[] = {
+      {"unknown option", names({"-md", "meta.out", "-foo"})},
+      {"k missing", names({"-knn"})},
+      {"missing data", {"m.meta", "missing.csv", "s.sel", "out.csv"}},
+      {"bad metadata", names(), small("age,continuous\nsex,nominl\n")},
+      {"bad row", names(), small(meta, "30,f,primary,1,bad\n31,m,primary,3\n")},
+      {"bad number", names(), small(meta, "30,f,primary,1,bad\n3x,m,primary,3,good\n")},
+      {"bad item", names(), small(meta, data, "sex<f\nclass=bad\nage\n")},
+      {"ignored measure", names(), small(meta, data, "sex=f\nclass=bad\nage,id\n")},
+      {"ordinal class", names(), small(meta, data, "sex=f\neducation=primary\nage\n")},
+      {"output is an input", {"m.meta", "d.csv", "s.sel", "d.csv"}},
+      {"output folder", {"m.meta", "d.csv", "s.sel", "no/such/out.csv"}},
+      {"full device", {"m.meta", "d.csv", "s.sel", "/dev/full"}},
+      {"full device for the histogram", names({"-dst", "/dev/full"})},
+  };
+  for (const auto& c : cases) expect_same(c.name, c.inputs, c.args);
+}
+
+// Random tables full of ties and missing values, in every mode, with and
+// without a distance bound and a confidence level, at one and two threads
+// per rank.
+TEST(job, random_tables_give_kelcmds_files) {
+  std::mt19937 rng(20240617);
+  std::uniform_int_distribution<int> pick(0, 99);
+  for (int round = 0; round < 12; ++round) {
+    const files t = random_table(rng, 30 + pick(rng) * 4, round % 3 == 0);
+    std::vector<std::string> args = names({"-dst", "d.txt", "-knn", std::to_string(1 + pick(rng) % 9), "-j",
+                                           round % 2 ? "2" : "1"});
+    if (pick(rng) < 30) args.insert(args.end(), {"-mxd", std::to_string((pick(rng) % 5) * 0.25)});
+    if (pick(rng) < 30) args.push_back("-all");
+    if (pick(rng) < 25) args.push_back("-pre");
+    if (pick(rng) < 25) args.insert(args.end(), {"-cl", "95"});
+    expect_same("round " + std::to_string(round), t, args, {2, 3});
+  }
+}
+
+// Enough results that every worker sends several messages, while the leader
+// is still searching: the order of the output rows must survive it.
+TEST(job, many_results_arrive_in_row_order) {
+  std::mt19937 rng(7);
+  const files t = random_table(rng, 12000, false);
+  expect_same("k 40", t, names({"-all", "-knn", "40", "-dst", "d.txt", "-j", "2"}), {3});
+  expect_same("k 1", t, names({"-pre", "-knn", "1", "-j", "1"}), {2});
+}
+
+// Fewer tuples to test than ranks: some ranks search nothing, the leader
+// among them.
+TEST(job, fewer_tested_tuples_than_ranks) {
+  const std::string m = "g,nominal\nx,continuous\nclass,nominal\n";
+  const std::string d = "p,1,bad\np,2,good\nu,3,bad\nu,4,good\np,5,good\nu,6,bad\n";
+  expect_same("one tested", small(m, d, "g=p\nclass=bad\nx\n"), names({"-dst", "d.txt"}), {3});
+  expect_same("two tested", small(m, d, "g=p\nclass=bad\nx\n"), names({"-all", "-knn", "1"}), {3});
+  expect_same("none tested", small(m, d, "g=q\nclass=bad\nx\n"), names({"-pre", "-dst", "d.txt"}), {3});
+}
+
+namespace {
+
+// Writes text into a FIFO once its reader is there; gives up after a while
+// so that a failing run cannot hang the test.
+void feed_fifo(const std::string& path, const std::string& text) {
+  for (int tries = 0; tries < 3000; ++tries) {
+    if (const int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK); fd >= 0) {
+      fcntl(fd, F_SETFL, 0);
+      EXPECT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+      close(fd);
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+}  // namespace
+
+// Only rank 0 reads the inputs: a FIFO, a named pipe and standard input work
+// as they do for kelcmd, and a compressed input that breaks off fails after
+// the same lines with the same message.
+TEST(job, inputs_only_rank_zero_can_read) {
+  const files inputs = small();
+  const outcome want = run_fresh(inputs, kelcmd(names()));
+  ASSERT_EQ(want.status, 0);
+  {
+    auto dir = folder_with(inputs);
+    const outcome got = run_in(*dir, job(3, {"m.meta", "/dev/stdin", "s.sel", "out.csv"}), dir->path("d.csv"));
+    EXPECT_EQ(got.status, 0) << got.errors;
+    EXPECT_EQ(got.left.at("out.csv"), want.left.at("out.csv"));
+  }
+  {
+    auto dir = folder_with(inputs);
+    ASSERT_EQ(mkfifo(dir->path("fifo.csv").c_str(), 0600), 0);
+    std::thread feeder(feed_fifo, dir->path("fifo.csv"), data);
+    const outcome got = run_in(*dir, job(2, {"m.meta", "fifo.csv", "s.sel", "out.csv"}));
+    feeder.join();
+    EXPECT_EQ(got.status, 0) << got.errors;
+    EXPECT_EQ(got.left.at("out.csv"), want.left.at("out.csv"));
+  }
+  {
+    auto dir = folder_with(inputs);
+    const std::string pipe = "\\\\.\\pipe\\kel-job-" + std::to_string(getpid());
+    std::thread feeder(feed_fifo, orv::inpout::fs::pipe_path(pipe), data);
+    const outcome got = run_in(*dir, job(2, {"m.meta", pipe, "s.sel", "out.csv"}));
+    feeder.join();
+    EXPECT_EQ(got.status, 0) << got.errors;
+    EXPECT_EQ(got.left.at("out.csv"), want.left.at("out.csv"));
+  }
+  // A gzip file cut short: the lines before the cut are read, then the error.
+  std::string long_data;
+  for (int i = 0; i < 4000; ++i) long_data += data;
+  auto whole = folder_with({{"d.csv.gz", long_data}});
+  const std::string gz = whole->read("d.csv.gz");
+  files cut = small();
+  cut.erase("d.csv");
+  cut["cut.csv.gz"] = gz.substr(0, gz.size() / 2);
+  std::vector<std::string> args{"m.meta", "cut.csv.gz", "s.sel", "out.csv"};
+  const auto fresh = [&](const std::vector<std::string>& argv) {
+    auto dir = folder_with(cut);
+    dir->file("cut.csv.gz", gz.substr(0, gz.size() / 2));  // as it is, not compressed again
+    return run_in(*dir, argv);
+  };
+  const outcome alone = fresh(kelcmd(args));
+  EXPECT_EQ(alone.status, 1);
+  EXPECT_NE(alone.console.find("read error"), std::string::npos) << alone.console;
+  for (unsigned r : {1u, 3u}) {
+    const outcome got = fresh(job(r, args));
+    EXPECT_EQ(got.status, alone.status) << r;
+    EXPECT_EQ(got.console, alone.console) << r;
+  }
+}
+
+namespace {
+
+// rows lines, every other one protected, values spread so that every tuple
+// has neighbours in both groups.
+std::string spread_table(unsigned rows) {
+  std::string text;
+  for (unsigned r = 0; r < rows; ++r)
+    text += std::string(r % 2 ? "p," : "u,") + std::to_string(r % 97) + "," + (r % 3 ? "a" : "b") + "," +
+            (r % 5 ? "good" : "bad") + "\n";
+  return text;
+}
+const char* const spread_meta = "g,nominal\nx,continuous\ny,nominal\nclass,nominal\n";
+const char* const spread_select = "g=p\nclass=bad\nx,y\n";
+
+// The job with rank 1 started through `wrapper` (a command and its first
+// arguments, which then run kelcmd-mpi with the arguments): rank 0 first,
+// rank 1 so started, any further ranks plain.
+std::vector<std::string> job_with(const std::vector<std::string>& wrapper, unsigned ranks,
+                                  const std::vector<std::string>& args) {
+  std::vector<std::string> argv{MPIEXEC_PATH, "--oversubscribe"};
+  argv.insert(argv.end(), launcher_options.begin(), launcher_options.end());
+  argv.insert(argv.end(), {"-n", "1", KELCMD_MPI_PATH});
+  argv.insert(argv.end(), args.begin(), args.end());
+  argv.insert(argv.end(), {":", "-n", "1"});
+  argv.insert(argv.end(), wrapper.begin(), wrapper.end());
+  argv.push_back(KELCMD_MPI_PATH);
+  argv.insert(argv.end(), args.begin(), args.end());
+  if (ranks > 2) {
+    argv.insert(argv.end(), {":", "-n", std::to_string(ranks - 2), KELCMD_MPI_PATH});
+    argv.insert(argv.end(), args.begin(), args.end());
+  }
+  return argv;
+}
+
+// A wrapper that gives its program allocations of at most `bytes`.
+std::vector<std::string> short_of_memory(std::size_t bytes) {
+  return {"env", std::string("LD_PRELOAD=") + ALLOC_LIMIT_PATH, "KEL_ALLOC_LIMIT=" + std::to_string(bytes)};
+}
+
+}  // namespace
+
+// One worker that runs out of memory, while reading or while searching, ends
+// the job: rank 0 prints the one message a run in one process would print
+// there, and every rank ends with status 1.
+TEST(job, a_failure_on_one_rank_ends_the_job_with_one_message) {
+#if KEL_SANITIZED
+  GTEST_SKIP() << "the sanitizer's allocator must come first; nothing may be preloaded before it";
+#endif
+  const std::string rows = spread_table(100000);  // 1.7 MB
+  const outcome reading =
+      run_fresh(small(spread_meta, rows, spread_select), job_with(short_of_memory(1 << 20), 3, names()));
+  EXPECT_EQ(reading.status, 1) << reading.errors;
+  EXPECT_EQ(reading.console, "no atts: 4\nout of memory while reading the data file d.csv\n");
+  EXPECT_FALSE(reading.left.contains("out.csv"));
+
+  // 32 queries' neighbour lists of 1500 rows each outgrow the limit.
+  const outcome searching = run_fresh(small(spread_meta, spread_table(3000), spread_select),
+                                      job_with(short_of_memory(512 << 10), 2, names({"-all", "-knn", "3000"})));
+  EXPECT_EQ(searching.status, 1) << searching.errors;
+  EXPECT_EQ(searching.console,
+            "no atts: 4\nno rows: 3000\nreading data elapsed time:  T secs.\nno. protected 1500\n"
+            "no. unprotected 1500\nout of memory while testing for discrimination\n");
+  EXPECT_EQ(searching.left.at("out.csv"), "");
+}
+
+// An output that fails on rank 0 while the workers search: they are stopped,
+// and the job ends as kelcmd does.
+TEST(job, an_output_that_fails_stops_every_rank) {
+  std::mt19937 rng(11);
+  expect_same("full device", random_table(rng, 12000, false), {"m.meta", "d.csv", "s.sel", "/dev/full", "-all"},
+              {3});
+}
+
+// A rank that dies ends the job with a nonzero status (mpirun stops the
+// others and says which rank died), and the output file holds only complete
+// rows.
+TEST(job, a_rank_that_dies_ends_the_job) {
+  auto dir = folder_with(small(spread_meta, spread_table(60000), spread_select));
+  const testing_support::scratch_dir side;
+  const std::vector<std::string> record_pid{"sh", "-c", "echo $$ > worker.pid; exec \"$@\"", "sh"};
+  const pid_t pid = start(*dir, side, job_with(record_pid, 2, names({"-knn", "3", "-all", "-j", "1"})));
+  ASSERT_GT(pid, 0);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while ((dir->read("out.csv").size() < 200 || dir->read("worker.pid").empty()) &&
+         std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  const std::string worker = dir->read("worker.pid");
+  ASSERT_FALSE(worker.empty());
+  kill(std::stoi(worker), SIGKILL);
+  const int status = finish(pid);
+  EXPECT_NE(status, 0);
+  EXPECT_NE(status, -1);
+  EXPECT_NE(side.read("err").find("exited on signal 9"), std::string::npos) << side.read("err");
+  const std::string out = dir->read("out.csv");
+  ASSERT_FALSE(out.empty());
+  EXPECT_EQ(out.back(), '\n');
+  std::istringstream lines(out);
+  for (std::string row; std::getline(lines, row);) {
+    EXPECT_EQ(std::count(row.begin(), row.end(), ','), 5) << row;
+    EXPECT_TRUE(row.ends_with(",yes") || row.ends_with(",no")) << row;
+  }
+}
