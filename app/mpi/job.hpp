@@ -37,6 +37,7 @@ struct header {
   std::uint64_t id = 0;     // the search a build, run or drop is about
   std::uint64_t count = 0;  // bytes of an input chunk; rows of the table; the status of finish
   std::uint64_t extra = 0;  // the whole input's size when known; the number of a run
+  std::uint64_t share = 0;  // the leader's queries in a run
   std::uint32_t k = 0;
   std::uint32_t threads = 0;
   float maxDistance = 0.0f;

@@ -1,16 +1,33 @@
 #include "mpi/share.hpp"
 
+#include <algorithm>
 #include <cassert>
+#include <cmath>
 
 namespace kelcmd::mpi {
 
-query_block blockOf(std::size_t queries, unsigned ranks, unsigned rank) {
-  assert(rank < ranks);
-  const std::size_t base = queries / ranks;
-  const std::size_t extra = queries % ranks;  // < ranks, so the leader never gets one
-  // Position in query order: the workers 1 .. ranks - 1, then the leader.
-  const std::size_t at = rank == 0 ? ranks - 1 : rank - 1;
-  const std::size_t begin = at * base + (at < extra ? at : extra);
+std::size_t leaderShare(std::size_t queries, unsigned ranks, double termsPerQuery) {
+  assert(ranks >= 1);
+  if (ranks == 1) return queries;
+  const double n = static_cast<double>(queries);
+  const double r = static_cast<double>(ranks);
+  // leader * c + queries * w = (queries - leader) / (ranks - 1) * c, with
+  // w / c = handOverTerms / termsPerQuery.
+  const double handOver = termsPerQuery > 0 ? handOverTerms / termsPerQuery : 0.0;
+  const double share = (n - (r - 1) * n * handOver) / r;
+  const std::size_t equal = queries / ranks;  // never more than a worker's
+  return share <= 0 ? 0 : std::min(equal, static_cast<std::size_t>(std::floor(share)));
+}
+
+query_block blockOf(std::size_t queries, unsigned ranks, unsigned rank, std::size_t leader) {
+  assert(rank < ranks && leader <= queries);
+  if (rank == 0) return {queries - leader, queries};
+  const std::size_t rest = queries - leader;
+  const std::size_t workers = ranks - 1;
+  const std::size_t base = rest / workers;
+  const std::size_t extra = rest % workers;
+  const std::size_t at = rank - 1;
+  const std::size_t begin = at * base + std::min(at, extra);
   return {begin, begin + base + (at < extra ? 1 : 0)};
 }
 

@@ -187,7 +187,8 @@ class server {
   void run(const header& h) {
     std::exception_ptr failed;
     const std::vector<unsigned> queries = receiveRows(team, h.count, failed);
-    const query_block mine = blockOf(queries.size(), team.ranks(), team.rank());
+    const query_block mine =
+        blockOf(queries.size(), team.ranks(), team.rank(), std::min<std::size_t>(h.share, queries.size()));
     kel::search_settings settings;
     settings.k = h.k;
     settings.maxDistance = h.maxDistance;
@@ -262,6 +263,11 @@ spread_search::spread_search(spread_searches& owner, const kel::dataset& data,
   kel::test_settings here = settings;
   here.provider = nullptr;
   local = kel::makeSearchFor(data, protectedRows, unprotectedRows, here);
+  // The per-pair search costs far more a term, and the hand-over little
+  // beside it: its shares stay equal.
+  if (!settings.reference && data.searchColumns())
+    termsPerQuery = static_cast<double>(protectedRows.size() + unprotectedRows.size()) *
+                    static_cast<double>(data.measureAtts.size());
   if (owner.team.ranks() == 1) return;
   header h;
   h.what = step::build;
@@ -298,11 +304,12 @@ void spread_search::run(std::span<const unsigned> queries, const kel::search_set
   h.k = settings.k;
   h.threads = settings.threads;
   h.maxDistance = settings.maxDistance;
+  h.share = leaderShare(queries.size(), team.ranks(), termsPerQuery);
   team.exchange(h);
   std::vector<std::uint64_t> q = rowBits(queries, rows);
   broadcastBits(team, q);
 
-  const query_block own = blockOf(queries.size(), team.ranks(), 0);
+  const query_block own = blockOf(queries.size(), team.ranks(), 0, h.share);
   gather workers(team, h.extra, sink);
   results_packer kept;  // the leader's results, handed over last
   std::exception_ptr failed;

@@ -3,11 +3,12 @@
 // On the leader, spread_searches makes every search the engine asks for (it
 // is the run's search provider). Each is a spread_search: the workers build
 // the same search over the same groups, and run() shares the queries out in
-// contiguous blocks (share.hpp). The leader searches its own block, the last,
-// with its own threads, and meanwhile hands the workers' results to the
-// engine in query order as their chunks arrive; its own results follow. So
-// the engine and its outputs receive what a search in one process hands
-// over, neighbour lists included, whatever the number of ranks.
+// contiguous blocks balanced by expected work (share.hpp). The leader
+// searches its own block, the last, with its own threads, and meanwhile
+// hands the workers' results to the engine in query order as their chunks
+// arrive; its own results follow. So the engine and its outputs receive
+// what a search in one process hands over, neighbour lists included,
+// whatever the number of ranks.
 //
 // A worker sends its results in chunks as its search completes them, and
 // never waits for the leader while it searches. When the hand-over fails on
@@ -62,6 +63,7 @@ class spread_search final : public kel::neighbour_search {
   spread_searches& owner;
   std::uint64_t id;
   unsigned rows;
+  double termsPerQuery = 0.0;  // the expected cost of a query; 0 when unknown
   std::unique_ptr<kel::neighbour_search> local;
 };
 

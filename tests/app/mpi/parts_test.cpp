@@ -187,24 +187,47 @@ TEST(wire, failures_cross_as_the_driver_reports_them) {
 }
 
 // The blocks tile the queries in order: the workers' first, rank by rank,
-// the leader's last; sizes differ by one at most and the leader's is never
-// the larger; with fewer queries than ranks some blocks are empty.
+// the leader's last, of the size the leader asked; the workers' sizes
+// differ by one at most; with fewer queries than ranks some are empty.
 TEST(share, contiguous_blocks_in_query_order_leader_last) {
   for (unsigned ranks = 1; ranks <= 7; ++ranks)
-    for (std::size_t queries : {0, 1, 2, 3, 6, 7, 100, 101, 1000003}) {
-      std::size_t at = 0, smallest = queries, largest = 0;
-      for (unsigned i = 1; i <= ranks; ++i) {
-        const query_block b = blockOf(queries, ranks, i % ranks);
-        EXPECT_EQ(b.begin, at) << ranks << " " << queries << " " << i;
-        at = b.end;
-        smallest = std::min(smallest, b.size());
-        largest = std::max(largest, b.size());
+    for (std::size_t queries : {0, 1, 2, 3, 6, 7, 100, 101, 1000003})
+      for (std::size_t leader : {std::size_t{0}, queries / ranks / 2, queries / ranks}) {
+        if (ranks == 1) leader = queries;
+        std::size_t at = 0, smallest = queries, largest = 0;
+        for (unsigned i = 1; i <= ranks; ++i) {
+          const query_block b = blockOf(queries, ranks, i % ranks, leader);
+          EXPECT_EQ(b.begin, at) << ranks << " " << queries << " " << i;
+          at = b.end;
+          if (i < ranks) {
+            smallest = std::min(smallest, b.size());
+            largest = std::max(largest, b.size());
+          }
+        }
+        EXPECT_EQ(at, queries);
+        if (ranks > 1) {
+          EXPECT_LE(largest - smallest, 1u) << ranks << " " << queries;
+        }
+        EXPECT_EQ(blockOf(queries, ranks, 0, leader).size(), leader);
       }
-      EXPECT_EQ(at, queries);
-      EXPECT_LE(largest - smallest, 1u);
-      EXPECT_EQ(blockOf(queries, ranks, 0).size(), smallest);
-    }
-  EXPECT_EQ(blockOf(7, 3, 1).size(), 3u);
-  EXPECT_EQ(blockOf(7, 3, 2).size(), 2u);
-  EXPECT_EQ(blockOf(7, 3, 0).begin, 5u);
+  EXPECT_EQ(blockOf(7, 3, 1, 1).size(), 3u);
+  EXPECT_EQ(blockOf(7, 3, 2, 1).begin, 3u);
+  EXPECT_EQ(blockOf(7, 3, 0, 1).begin, 6u);
+}
+
+// The leader's share makes its search and the hand-over of every query take
+// as long as a worker's search: with 2 ranks, a query worth 20 hand-overs
+// leaves the leader (1 - 1/20) / 2 = 47.5% of 10,000 queries, and
+// 4750 * 20 + 10000 = 105,000 = 5250 * 20 hand-overs of work on both sides.
+TEST(share, the_leader_takes_less_for_the_hand_over) {
+  EXPECT_EQ(leaderShare(10000, 2, 20 * handOverTerms), 4750u);
+  // 4 ranks: (1 - 3/20) / 4 = 21.25%; workers 2625 each: 2125 * 20 + 10000 = 2625 * 20.
+  EXPECT_EQ(leaderShare(10000, 4, 20 * handOverTerms), 2125u);
+  // Unknown cost: equal shares, the remainder to the workers.
+  EXPECT_EQ(leaderShare(10001, 4, 0), 2500u);
+  // Cheap queries: the hand-over alone outweighs a worker's share.
+  EXPECT_EQ(leaderShare(10000, 4, 2 * handOverTerms), 0u);
+  // One rank searches everything.
+  EXPECT_EQ(leaderShare(10000, 1, 2 * handOverTerms), 10000u);
+  EXPECT_EQ(leaderShare(0, 3, 20 * handOverTerms), 0u);
 }
