@@ -1,6 +1,8 @@
 #include "mpi/spread_search.hpp"
 
+#include <algorithm>
 #include <chrono>
+#include <functional>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -64,6 +66,12 @@ std::vector<unsigned> receiveRows(job& team, std::uint64_t rows, std::exception_
     failed = std::current_exception();
     return {};
   }
+}
+
+// Row sets travel as bits, which keep only ascending order: a set given in
+// any other order (or with a row twice) is searched by the leader alone.
+bool ascending(std::span<const unsigned> rows) {
+  return std::adjacent_find(rows.begin(), rows.end(), std::greater_equal<>()) == rows.end();
 }
 
 std::span<const char> bytesOf(const std::uint64_t& number) {
@@ -259,7 +267,8 @@ kel::search_provider spread_searches::provider() {
 spread_search::spread_search(spread_searches& owner, const kel::dataset& data,
                              std::span<const unsigned> protectedRows, std::span<const unsigned> unprotectedRows,
                              const kel::test_settings& settings)
-    : owner(owner), id(owner.searches++), rows(data.rows()) {
+    : owner(owner), id(owner.searches++), rows(data.rows()),
+      spread(ascending(protectedRows) && ascending(unprotectedRows)) {
   kel::test_settings here = settings;
   here.provider = nullptr;
   local = kel::makeSearchFor(data, protectedRows, unprotectedRows, here);
@@ -292,7 +301,7 @@ spread_search::~spread_search() {
 void spread_search::run(std::span<const unsigned> queries, const kel::search_settings& settings,
                         const kel::result_sink& sink) {
   job& team = owner.team;
-  if (team.ranks() == 1) return local->run(queries, settings, sink);
+  if (team.ranks() == 1 || !spread || !ascending(queries)) return local->run(queries, settings, sink);
   if (settings.k == 0) throw orv::util::error("neighbour search: k must be at least 1");
   if (queries.empty()) return;
 

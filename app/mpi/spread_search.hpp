@@ -63,6 +63,7 @@ class spread_search final : public kel::neighbour_search {
   spread_searches& owner;
   std::uint64_t id;
   unsigned rows;
+  bool spread;  // the groups can be sent to the workers as they are
   double termsPerQuery = 0.0;  // the expected cost of a query; 0 when unknown
   std::unique_ptr<kel::neighbour_search> local;
 };
