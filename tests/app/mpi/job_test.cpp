@@ -254,7 +254,8 @@ TEST(job, runs_as_kelcmd_runs_in_every_mode) {
 
 // Every way a run fails: the inputs (every rank parses the same bytes and
 // fails alike; only rank 0 speaks), the kinds the search refuses, the
-// outputs, the command line.
+// outputs, the command line. Three ranks only: a start of mpiexec costs a
+// second, and two workers meet whatever one would.
 TEST(job, fails_as_kelcmd_fails) {
   const golden_case cases[] = {
       {"unknown option", names({"-md", "meta.out", "-foo"})},
@@ -271,12 +272,12 @@ TEST(job, fails_as_kelcmd_fails) {
       {"full device", {"m.meta", "d.csv", "s.sel", "/dev/full"}},
       {"full device for the histogram", names({"-dst", "/dev/full"})},
   };
-  for (const auto& c : cases) expect_same(c.name, c.inputs, c.args);
+  for (const auto& c : cases) expect_same(c.name, c.inputs, c.args, {3});
 }
 
 // Random tables full of ties and missing values, in every mode, with and
 // without a distance bound and a confidence level, at one and two threads
-// per rank.
+// per rank and at 1, 2 and 3 ranks in turn.
 TEST(job, random_tables_give_kelcmds_files) {
   std::mt19937 rng(20240617);
   std::uniform_int_distribution<int> pick(0, 99);
@@ -288,7 +289,7 @@ TEST(job, random_tables_give_kelcmds_files) {
     if (pick(rng) < 30) args.push_back("-all");
     if (pick(rng) < 25) args.push_back("-pre");
     if (pick(rng) < 25) args.insert(args.end(), {"-cl", "95"});
-    expect_same("round " + std::to_string(round), t, args, {2, 3});
+    expect_same("round " + std::to_string(round), t, args, {static_cast<unsigned>(round % 3 + 1)});
   }
 }
 
