@@ -11,7 +11,8 @@
 #   census: ../shared/data/adult, women, as bench/census_table.sh picks it
 #   ROWS:   examples/make_hiring.py's hiring table of ROWS rows, made in a scratch folder
 #   DIR:    a folder holding hiring.meta, hiring.csv and hiring-women.sel
-# The options default to -knn 8. mpirun runs with --bind-to none, or the one
+# CONFIGS picks the configurations to run (default: all, "0 1 2 3 4" in the
+# order of `configs` below). The options default to -knn 8. mpirun runs with --bind-to none, or the one
 # rank of `-n 1 ... -j 2` would be bound to one core and its threads share it.
 # Measure on a quiet machine (`uptime`): other work on a 2-core machine
 # falsifies every figure.
@@ -44,40 +45,47 @@ esac
 echo "table: $data ($(wc -l <"$data") rows, $(stat -c %s "$data") bytes), options: ${options[*]}"
 
 configs=("kelcmd -j 1" "kelcmd -j 2" "1 rank x 1" "1 rank x 2" "2 ranks x 1")
+read -ra chosen <<<"${CONFIGS:-0 1 2 3 4}"
 run_config() {  # runs configuration $1, writing $2
   local input=("$meta" "$data" "$select" "$2")
-  local mpi=(mpirun --bind-to none)
+  # The CPU time of the command and of every process it waited for.
+  local timed=(/usr/bin/time -o "$work/cpu" -f '%U %S')
+  local mpi=("${timed[@]}" mpirun --bind-to none)
   case $1 in
-    0) "$kelcmd" "${input[@]}" -j 1 "${options[@]}" ;;
-    1) "$kelcmd" "${input[@]}" -j 2 "${options[@]}" ;;
+    0) "${timed[@]}" "$kelcmd" "${input[@]}" -j 1 "${options[@]}" ;;
+    1) "${timed[@]}" "$kelcmd" "${input[@]}" -j 2 "${options[@]}" ;;
     2) "${mpi[@]}" -n 1 "$kelcmd_mpi" "${input[@]}" -j 1 "${options[@]}" ;;
     3) "${mpi[@]}" -n 1 "$kelcmd_mpi" "${input[@]}" -j 2 "${options[@]}" ;;
     4) "${mpi[@]}" -n 2 "$kelcmd_mpi" "${input[@]}" -j 1 "${options[@]}" ;;
   esac
 }
 for _ in $(seq "$runs"); do
-  for c in 0 1 2 3 4; do
+  for c in "${chosen[@]}"; do
     # EPOCHREALTIME is read by the shell itself: only the command is timed.
     start=${EPOCHREALTIME/[.,]/}
     run_config $c "$work/out$c.csv" >"$work/console$c" 2>"$work/errors$c"
     end=${EPOCHREALTIME/[.,]/}
-    echo "$c $(( end - start ))" >>"$work/times"
-    cmp -s "$work/out0.csv" "$work/out$c.csv" || { echo "output of '${configs[$c]}' differs from kelcmd's" >&2; exit 1; }
+    echo "$c $(( end - start )) $(awk '{ printf "%d", ($1 + $2) * 1e6 }' "$work/cpu")" >>"$work/times"
+    first=$work/out${chosen[0]}.csv
+    cmp -s "$first" "$work/out$c.csv" || { echo "output of '${configs[$c]}' differs from '${configs[${chosen[0]}]}'" >&2; exit 1; }
   done
 done
-tr '\r' '\n' <"$work/console0" | grep '^output:'
-echo "tested rows: $(wc -l <"$work/out0.csv"); outputs identical over $runs runs each"
+tr '\r' '\n' <"$work/console${chosen[0]}" | grep '^output:'
+echo "tested rows: $(wc -l <"$work/out${chosen[0]}.csv"); outputs identical over $runs runs each"
+echo "load: $(cut -d' ' -f1-3 /proc/loadavg)"
 
-median() {  # median and best of configuration $1, in seconds
-  awk -v c="$1" '$1 == c { print $2 }' "$work/times" | sort -n |
+median() {  # median and best of column $2 of configuration $1, in seconds
+  awk -v c="$1" -v f="$2" '$1 == c { print $f }' "$work/times" | sort -n |
     awk '{ v[NR] = $1 } END { printf "%.3f %.3f", v[int((NR + 1) / 2)] / 1e6, v[1] / 1e6 }'
 }
 declare -a med
-for c in 0 1 2 3 4; do
-  read -r m b <<<"$(median $c)"
+for c in "${chosen[@]}"; do
+  read -r m b <<<"$(median $c 2)"
+  read -r cm _ <<<"$(median $c 3)"
   med[$c]=$m
-  printf '%-12s median %8.3f s  best %8.3f s\n' "${configs[$c]}" "$m" "$b"
+  printf '%-12s wall median %8.3f s  best %8.3f s  cpu median %8.3f s\n' "${configs[$c]}" "$m" "$b" "$cm"
 done
+[ ${#chosen[@]} = 5 ] || exit 0
 awk -v a="${med[4]}" -v b="${med[3]}" -v k2="${med[1]}" -v r1="${med[2]}" -v k1="${med[0]}" 'BEGIN {
   printf "2 ranks x 1 / 1 rank x 2: %.3f\n", a / b
   printf "2 ranks x 1 / kelcmd -j 2: %.3f\n", a / k2
