@@ -9,6 +9,7 @@
 #
 # Usage: bench/mpi_scaling.sh [census | ROWS | DIR] [RUNS (default 5)] [extra options...]
 #   census: ../shared/data/adult, women, as bench/census_table.sh picks it
+#           (or $DATA/adult when the data folder is elsewhere)
 #   ROWS:   examples/make_hiring.py's hiring table of ROWS rows, made in a scratch folder
 #   DIR:    a folder holding hiring.meta, hiring.csv and hiring-women.sel
 # CONFIGS picks the configurations to run (default: all, "0 1 2 3 4" in the
@@ -34,7 +35,7 @@ if [ "$(id -u)" = 0 ]; then export OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_RO
 
 case $table in
   census)
-    adult=$root/../shared/data/adult
+    adult=${DATA:-$root/../shared/data}/adult
     meta=$adult/adult.meta data=$adult/adult.csv select=$adult/adult-sex.sel ;;
   *[!0-9]*)
     meta=$table/hiring.meta data=$table/hiring.csv select=$table/hiring-women.sel ;;
