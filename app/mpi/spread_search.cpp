@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <chrono>
-#include <functional>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <map>
 #include <vector>
 

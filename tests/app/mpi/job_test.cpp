@@ -154,7 +154,13 @@ outcome run_fresh(const files& inputs, const std::vector<std::string>& argv) { r
 void expect_same(const std::string& name, const files& inputs, const std::vector<std::string>& args,
                  std::initializer_list<unsigned> ranks = {1, 2, 3}) {
   const outcome want = run_fresh(inputs, kelcmd(args));
-  for (const unsigned r : ranks) {
+  std::vector<unsigned> counts(ranks);
+#if KEL_SANITIZED
+  // Under the sanitizers the paths count, not the numbers of ranks: the
+  // largest takes them all (leader and workers), at a third of the starts.
+  counts = {std::max(ranks)};
+#endif
+  for (const unsigned r : counts) {
     const outcome got = run_fresh(inputs, job(r, args));
     EXPECT_EQ(got.status, want.status) << name << ", " << r << " ranks: " << got.errors;
     EXPECT_EQ(got.console, want.console) << name << ", " << r << " ranks";
