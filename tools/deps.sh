@@ -19,8 +19,9 @@ declare -A packages=(
   [bench]="libbenchmark-dev"
   [fuzz]="clang-14 libclang-rt-14-dev"
   [package]="dpkg-dev file binutils groff-base"
+  [json]="nlohmann-json3-dev python3-jsonschema"
 )
-features=(build sqlite tests bench fuzz package)
+features=(build sqlite tests bench fuzz package json)
 
 check=0
 chosen=()
