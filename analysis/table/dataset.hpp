@@ -26,6 +26,9 @@
 #include "containers/bitmap.hpp"
 #include "util/nocopy.hpp"
 
+namespace orv::util {
+class sha256;
+}
 namespace orv::inpout {
 class positional;
 class stream;
@@ -58,9 +61,10 @@ class dataset : private orv::util::nocopy {
   // positional reads (a plain file) of at least two parts of minPartBytes is
   // read in up to `threads` parts at once; the rows, codes, messages and
   // errors are those of the one-pass read above, which any error makes it
-  // fall back to.
+  // fall back to. With a digest, every byte of the input's content goes
+  // through it once, in order, whichever way it was read.
   unsigned readData(const std::string& name, char separator, unsigned threads,
-                    std::uint64_t minPartBytes = defaultMinPartBytes);
+                    std::uint64_t minPartBytes = defaultMinPartBytes, orv::util::sha256* digest = nullptr);
   // Below this a part costs more in thread start and merging than it saves.
   static constexpr std::uint64_t defaultMinPartBytes = 512 * 1024;
   // The parallel read: `parts` ranges of whole lines, one thread each,
