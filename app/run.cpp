@@ -6,6 +6,7 @@
 #include <exception>
 #include <memory>
 #include <new>
+#include <optional>
 #include <ostream>
 #include <sstream>
 #include <stdexcept>
@@ -15,13 +16,19 @@
 
 #include "analysis/engine/discrimination.hpp"
 #include "analysis/engine/distribution.hpp"
+#include "analysis/engine/groups.hpp"
+#include "analysis/engine/placebo.hpp"
+#include "analysis/engine/writer.hpp"
 #include "analysis/table/dataset.hpp"
-#include "io/textout.hpp"
+#include "io/iodigest.hpp"
 #include "io/open_input.hpp"
 #include "io/stream.hpp"
+#include "io/textout.hpp"
 #include "outputs.hpp"
+#include "summary.hpp"
 #include "util/cronos.hpp"
 #include "util/printable.hpp"
+#include "util/sha256.hpp"
 
 namespace kelcmd {
 
@@ -35,6 +42,16 @@ unsigned usable_cores() {
   const unsigned n = std::thread::hardware_concurrency();
   return n == 0 ? 1 : n;
 }
+
+#ifdef KEL_WITH_JSON
+void write_summary(const run_record& record, orv::inpout::textout& file) {
+  file.stream() << summary_json(record);
+  file.finish();
+}
+#else
+// -json is refused on the command line of such a build.
+void write_summary(const run_record&, orv::inpout::textout&) {}
+#endif
 
 kel::test_settings engine_settings(const settings& s) {
   kel::test_settings t;
@@ -59,38 +76,51 @@ kel::test_settings engine_settings(const settings& s) {
 // inputs, then the kinds the search fails on. The metadata output is
 // written after the groups are formed (its text does not depend on them),
 // and the group counts are printed after it, so the console reads as if it
-// came first.
+// came first. The neighbours and summary files are opened with the output
+// data file, so that a name that cannot be written fails the run before the
+// test rather than after it.
 void run_stages(const settings& s, std::ostream& out, std::string& stage) {
   orv::util::cronos watch;
   kel::distribution dist;
-  if (s.distribution_on) dist.configure(-100.0, 100.0, 0.005);
+  // The summary carries the histogram whether or not it is written.
+  if (s.distribution_on || s.summary_on) dist.configure(-100.0, 100.0, 0.005);
 
   stage = "checking the output names";
   check_output_names(s);
+
+  run_record record;
+  record.options = &s;
+  // Each input's content goes through a digest only for the summary.
+  orv::util::sha256 digests[3];
+  const auto digest = [&](int i) { return s.summary_on ? &digests[i] : nullptr; };
 
   watch.start();
   kel::dataset data;
   {
     stage = "reading the metadata file " + s.metadata;
-    const auto in = orv::inpout::open_input(s.metadata, s.separator);
-    const unsigned count = data.readMetadata(*in);
-    out << "no atts: " << count << std::endl;
+    const auto in = orv::inpout::open_input(s.metadata, s.separator, digest(0));
+    record.attributes = data.readMetadata(*in);
+    if (s.summary_on) orv::inpout::read_rest(*in->connection(), s.metadata);
+    out << "no atts: " << record.attributes << std::endl;
   }
   const kel::test_settings test = engine_settings(s);
   {
     stage = "reading the data file " + s.data;
     // The reader's parts beyond the cores would only cost memory: each
     // holds its own columns until they are merged.
-    const unsigned count = data.readData(s.data, s.separator, std::min(test.search.threads, usable_cores()));
-    out << "no rows: " << count << std::endl;
+    record.rows = data.readData(s.data, s.separator, std::min(test.search.threads, usable_cores()),
+                                kel::dataset::defaultMinPartBytes, digest(1));
+    out << "no rows: " << record.rows << std::endl;
   }
   {
     stage = "reading the select-options file " + s.select;
-    const auto in = orv::inpout::open_input(s.select, s.separator);
+    const auto in = orv::inpout::open_input(s.select, s.separator, digest(2));
     data.readSelect(*in);
+    if (s.summary_on) orv::inpout::read_rest(*in->connection(), s.select);
   }
   watch.stop();
-  out << "reading data elapsed time:  " << watch.elapsed() << " secs." << std::endl;
+  record.readingSeconds = watch.elapsed();
+  out << "reading data elapsed time:  " << record.readingSeconds << " secs." << std::endl;
 
   watch.start();
   stage = "forming the groups";
@@ -113,11 +143,50 @@ void run_stages(const settings& s, std::ostream& out, std::string& stage) {
   out << groups.str() << std::flush;
   stage = "testing for discrimination";
   orv::inpout::textout output(s.output);
-  kel::testDiscrimination(data, test, output, dist, out);
-  stage = "writing the distribution file " + s.distribution_out;
-  dist.write(s.distribution_out);
+  std::optional<orv::inpout::textout> neighbours_file, summary_file;
+  std::optional<kel::neighbour_writer> neighbours;
+  if (s.neighbours_on) {
+    neighbours_file.emplace(s.neighbours_out);
+    neighbours.emplace(data, *neighbours_file);
+  }
+  if (s.summary_on) summary_file.emplace(s.summary_out);
+  orv::util::cronos step;
+  step.start();
+  record.counts = kel::testDiscrimination(data, test, output, dist, out, neighbours ? &*neighbours : nullptr);
+  step.stop();
+  record.testSeconds = step.elapsed();
+  if (s.distribution_on) {
+    stage = "writing the distribution file " + s.distribution_out;
+    dist.write(s.distribution_out);
+  }
+  if (s.placebo_runs > 0) {
+    stage = "running the placebo tests";
+    step.start();
+    const kel::placebo_test placebo(data, test, s.seed);
+    std::vector<kel::flag_count> runs;
+    for (unsigned i = 0; i < s.placebo_runs; ++i) runs.push_back(placebo.run(i));
+    record.placebo = kel::placeboFigures({record.counts.classCount, record.counts.discriminated}, std::move(runs));
+    step.stop();
+    record.placeboSeconds = step.elapsed();
+    out << kel::placeboLine(*record.placebo) << std::endl;
+  }
   watch.stop();
-  out << "other elapsed time:  " << watch.elapsed() << " secs." << std::endl;
+  record.otherSeconds = watch.elapsed();
+  out << "other elapsed time:  " << record.otherSeconds << " secs." << std::endl;
+
+  if (s.summary_on) {
+    stage = "writing the summary file " + s.summary_out;
+    record.threads = test.search.threads;
+    const auto name = [](const std::string& n, orv::util::sha256& d) {
+      return input_record{n, d.size(), orv::util::sha256::to_hex(d.finish())};
+    };
+    record.metadata = name(s.metadata, digests[0]);
+    record.data = name(s.data, digests[1]);
+    record.select = name(s.select, digests[2]);
+    record.groups = kel::groupFigures(data);
+    record.histogram = &dist;
+    write_summary(record, *summary_file);
+  }
 }
 
 }  // namespace
