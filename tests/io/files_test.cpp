@@ -17,6 +17,7 @@
 #include "io/iofile.hpp"
 #include "io/iogz.hpp"
 #include "io/open_input.hpp"
+#include "io/textout.hpp"
 #include "support/support.hpp"
 
 using namespace orv::inpout;
@@ -334,4 +335,18 @@ TEST(open_input, a_digest_covers_the_whole_content) {
   orv::util::sha256 whole;
   digest_positional(f, whole, "p.txt");
   EXPECT_EQ(orv::util::sha256::to_hex(whole.finish()), digest_of(text));
+}
+
+// A write that fails names the reason, whether it failed at the flush (a
+// short line) or already inside the stream (a text past the buffer's chunk).
+TEST(textout, a_failed_write_says_why) {
+  for (const std::size_t length : {std::size_t{10}, std::size_t{5000}}) {
+    orv::inpout::textout out("/dev/full");
+    out.stream() << std::string(length, 'x');
+    EXPECT_EQ(error_of([&] { out.finish(); }), "cannot write output file /dev/full: No space left on device")
+        << length;
+  }
+  orv::inpout::textout out("/dev/full");
+  out.stream() << std::string(5000, 'x');
+  EXPECT_EQ(error_of([&] { out.end_line(); }), "cannot write output file /dev/full: No space left on device");
 }
