@@ -32,9 +32,6 @@
 
 namespace kelcmd {
 
-namespace {
-
-// The cores this process may run on.
 unsigned usable_cores() {
   cpu_set_t set;
   CPU_ZERO(&set);
@@ -42,6 +39,8 @@ unsigned usable_cores() {
   const unsigned n = std::thread::hardware_concurrency();
   return n == 0 ? 1 : n;
 }
+
+namespace {
 
 #ifdef KEL_WITH_JSON
 void write_summary(const run_record& record, orv::inpout::textout& file) {
@@ -78,21 +77,23 @@ kel::test_settings engine_settings(const settings& s) {
 // and the group counts are printed after it, so the console reads as if it
 // came first. The neighbours and summary files are opened with the output
 // data file, so that a name that cannot be written fails the run before the
-// test rather than after it.
-void run_stages(const settings& s, std::ostream& out, std::string& stage) {
+// test rather than after it. With `whole`, the record gets every figure of
+// the summary even when no summary file is written.
+void run_stages(const settings& s, std::ostream& out, std::string& stage, bool whole, run_outcome& result) {
   orv::util::cronos watch;
-  kel::distribution dist;
+  kel::distribution& dist = result.histogram;
+  const bool summary = s.summary_on || whole;
   // The summary carries the histogram whether or not it is written.
-  if (s.distribution_on || s.summary_on) dist.configure(-100.0, 100.0, 0.005);
+  if (s.distribution_on || summary) dist.configure(-100.0, 100.0, 0.005);
 
   stage = "checking the output names";
   check_output_names(s);
 
-  run_record record;
+  run_record& record = result.record;
   record.options = &s;
   // Each input's content goes through a digest only for the summary.
   orv::util::sha256 digests[3];
-  const auto digest = [&](int i) { return s.summary_on ? &digests[i] : nullptr; };
+  const auto digest = [&](int i) { return summary ? &digests[i] : nullptr; };
 
   watch.start();
   kel::dataset data;
@@ -100,7 +101,7 @@ void run_stages(const settings& s, std::ostream& out, std::string& stage) {
     stage = "reading the metadata file " + s.metadata;
     const auto in = orv::inpout::open_input(s.metadata, s.separator, digest(0));
     record.attributes = data.readMetadata(*in);
-    if (s.summary_on) orv::inpout::read_rest(*in->connection(), s.metadata);
+    if (summary) orv::inpout::read_rest(*in->connection(), s.metadata);
     out << "no atts: " << record.attributes << std::endl;
   }
   const kel::test_settings test = engine_settings(s);
@@ -116,7 +117,7 @@ void run_stages(const settings& s, std::ostream& out, std::string& stage) {
     stage = "reading the select-options file " + s.select;
     const auto in = orv::inpout::open_input(s.select, s.separator, digest(2));
     data.readSelect(*in);
-    if (s.summary_on) orv::inpout::read_rest(*in->connection(), s.select);
+    if (summary) orv::inpout::read_rest(*in->connection(), s.select);
   }
   watch.stop();
   record.readingSeconds = watch.elapsed();
@@ -174,8 +175,8 @@ void run_stages(const settings& s, std::ostream& out, std::string& stage) {
   record.otherSeconds = watch.elapsed();
   out << "other elapsed time:  " << record.otherSeconds << " secs." << std::endl;
 
-  if (s.summary_on) {
-    stage = "writing the summary file " + s.summary_out;
+  if (summary) {
+    if (s.summary_on) stage = "writing the summary file " + s.summary_out;
     record.threads = test.search.threads;
     const auto name = [](const std::string& n, orv::util::sha256& d) {
       return input_record{n, d.size(), orv::util::sha256::to_hex(d.finish())};
@@ -185,27 +186,35 @@ void run_stages(const settings& s, std::ostream& out, std::string& stage) {
     record.select = name(s.select, digests[2]);
     record.groups = kel::groupFigures(data);
     record.histogram = &dist;
-    write_summary(record, *summary_file);
   }
+  if (s.summary_on) write_summary(record, *summary_file);
 }
 
 }  // namespace
 
-int run(const settings& s, std::ostream& out) {
+std::unique_ptr<run_outcome> execute(const settings& s, std::ostream& out, bool whole) {
   std::string stage = "starting the run";
+  auto result = std::make_unique<run_outcome>();
   try {
-    run_stages(s, out, stage);
+    run_stages(s, out, stage, whole, *result);
   } catch (const std::bad_alloc&) {
     // A table too big for the memory: say so, and where, rather than
     // halting on a generic error.
-    out << orv::util::printable_message("out of memory while " + stage) << std::endl;
-    return exit_failed;
+    throw run_failure(orv::util::printable_message("out of memory while " + stage));
   } catch (const std::runtime_error& e) {
     // The message may quote a field, a line or a name from the user's files.
-    out << orv::util::printable_message(e.what()) << std::endl;
-    return exit_failed;
+    throw run_failure(orv::util::printable_message(e.what()));
   } catch (...) {
-    out << "Halting on generic error." << std::endl;
+    throw run_failure("Halting on generic error.");
+  }
+  return result;
+}
+
+int run(const settings& s, std::ostream& out) {
+  try {
+    execute(s, out, false);
+  } catch (const run_failure& e) {
+    out << e.what() << std::endl;
     return exit_failed;
   }
   return exit_ok;
