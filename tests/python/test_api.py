@@ -196,3 +196,12 @@ def test_kinds_and_missing_values():
     mixed = df.assign(m=np.array([1, "1", 1.5, "x", 1.0, True], dtype=object))
     r = kel.test(mixed, protected="m=1", outcome="y=rej", measure=["x"])
     assert r.summary["counts"]["protected"] == 3
+
+
+def test_example_script_prints_kelcmds_counts(tmp_path):
+    import sys
+    done = subprocess.run([KELCMD, *EXAMPLE, str(tmp_path / "o.csv"), "-knn", "8"], capture_output=True, text=True)
+    script = subprocess.run([sys.executable, os.path.join(EXAMPLES, "hiring.py")], capture_output=True, text=True)
+    assert script.returncode == 0, script.stderr
+    line = [x for x in done.stdout.splitlines() if x.startswith("output: ")]
+    assert line and line[0] in script.stdout.splitlines()
