@@ -254,7 +254,7 @@ def _option_count(name, value, lowest):
     if isinstance(value, bool) or not isinstance(value, numbers.Integral):
         raise TypeError(f"{name} must be a whole number")
     if value < lowest or value > 0xFFFFFFFF:
-        raise ValueError(f"{name} must be at least {lowest}")
+        raise ValueError(f"{name} must be a whole number from {lowest} to 4294967295, not {value}")
     return str(int(value))
 
 
@@ -321,8 +321,6 @@ def test(df, protected, outcome, measure=None, kinds=None, k=2, threshold=0.1, c
         lines.append(f"{n},ordinal,{','.join(kd)}\n")
     columns = [_column(n, df.iloc[:, i], kd) for i, (n, kd) in enumerate(zip(names, column_kinds))]
 
-    if isinstance(k, bool) or not isinstance(k, numbers.Integral) or k < 1:
-        raise ValueError(f"k must be a whole number of at least 1, not {k!r}")
     words = ["-knn", _option_count("k", k, 1), "-thr", _word("threshold", "number", threshold)]
     if confidence is not None:
         words += ["-cl", _option_count("confidence", confidence, 0)]

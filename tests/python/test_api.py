@@ -138,6 +138,8 @@ def test_run_outputs_and_summary_match_the_command_line(tmp_path):
     (dict(outcome="y>rej"), kel.Error, "outcome condition"),
     (dict(measure=["x", "z"]), kel.Error, 'no column named "z"'),
     (dict(k=0), ValueError, "k must be"),
+    (dict(seed=-1), ValueError, "seed must be"),
+    (dict(placebo=2_000_000), ValueError, "Placebo runs"),
     (dict(threads=0), ValueError, "threads"),
     (dict(confidence=50), ValueError, "Confidence level"),
     (dict(threshold=float("nan")), ValueError, "NaN"),
