@@ -158,6 +158,7 @@ void fill(kel::dataset& data, const std::vector<column>& cols, std::size_t rows,
     kel::attribute& att = *(*data.atts)[c];
     att.reserve(static_cast<unsigned>(rows));
     if (cols[c].kind == "number") {
+      if (att.getType() != kel::kindContinuous) throw table_error("numbers for a column that is not continuous");
       auto& cont = static_cast<kel::attcontinuous&>(att);
       for (std::size_t r = 0; r < rows; ++r)
         if (!cont.addNumber(numbers[c][r]))
