@@ -59,14 +59,20 @@ def _word(name, kind, value):
     return repr(value)
 
 
-def run(metadata, data, select, output, *, console=sys.stdout, **options):
+# The console's default: sys.stdout as it is at the call (a notebook or a
+# test may have replaced it since the import).
+_STDOUT = object()
+
+
+def run(metadata, data, select, output, *, console=_STDOUT, **options):
     """Runs kelcmd on files: ``run("t.meta", "t.csv", "t.sel", "out.csv", knn=8, dst="d.txt")``.
 
     Options are the command line's, by name without the dash: sep, knn, mxd,
     thr, cl, md, dst, all, pre, nbr, json, perm, seed, and threads for -j.
     A flag (all, pre) is given by True; None leaves an option out. The
     console lines go to `console` (any object with write(); None drops them)
-    once the run ends. Returns the summary (the figures of -json) as a dict.
+    once the run ends; by default to sys.stdout. Returns the summary (the
+    figures of -json) as a dict.
     Raises kel.Error with the program's message where kelcmd exits with 1,
     ValueError where it rejects the options.
     """
@@ -85,6 +91,8 @@ def run(metadata, data, select, output, *, console=sys.stdout, **options):
         if name == "knn" and not isinstance(value, bool) and isinstance(value, numbers.Real) and value < 1:
             raise ValueError("knn must be at least 1")
         words += ["-j" if name == "threads" else "-" + name, _word(name, kind, value)]
+    if console is _STDOUT:
+        console = sys.stdout
     text, summary, failure, rejection = _core.run(words)
     if rejection is not None:
         raise ValueError(rejection)

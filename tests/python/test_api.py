@@ -207,3 +207,8 @@ def test_example_script_prints_kelcmds_counts(tmp_path):
     assert script.returncode == 0, script.stderr
     line = [x for x in done.stdout.splitlines() if x.startswith("output: ")]
     assert line and line[0] in script.stdout.splitlines()
+
+
+def test_run_prints_to_the_stdout_of_the_moment(tmp_path, capsys):
+    kel.run(*EXAMPLE, str(tmp_path / "o.csv"), knn=3)
+    assert "output: 911 acond cases" in capsys.readouterr().out
