@@ -127,8 +127,9 @@ def test_run_outputs_and_summary_match_the_command_line(tmp_path):
         assert (py / name).read_bytes() == (cli / name).read_bytes(), name
     import json
     written = json.loads((py / "s.json").read_text())
-    for part in ("counts", "groups", "histogram", "placebo", "inputs"):
-        assert s[part] == written[part]
+    cli_summary = json.loads((cli / "s.json").read_text())
+    for part in ("settings", "inputs", "outputs", "counts", "groups", "histogram", "placebo"):
+        assert s[part] == written[part] == cli_summary[part], part
 
 
 @pytest.mark.parametrize("call,kind,message", [
