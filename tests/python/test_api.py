@@ -213,3 +213,18 @@ def test_example_script_prints_kelcmds_counts(tmp_path):
 def test_run_prints_to_the_stdout_of_the_moment(tmp_path, capsys):
     kel.run(*EXAMPLE, str(tmp_path / "o.csv"), knn=3)
     assert "output: 911 acond cases" in capsys.readouterr().out
+
+
+def test_nullable_dtypes_read_as_their_plain_equivalents():
+    plain = pd.DataFrame({"g": np.array(["p", "p", "u", "u", None, "p"], dtype=object),
+                          "x": [1.0, 2.0, np.nan, 3.0, 4.0, 2.5],
+                          "f": np.array([True, False, None, True, False, True], dtype=object),
+                          "y": np.array(["a", "b", "a", "a", "b", None], dtype=object)})
+    nullable = plain.assign(g=pd.array(plain["g"], dtype="string"),
+                            x=pd.array([1, 2, None, 3, 4, 2.5], dtype="Float64"),
+                            f=pd.array(plain["f"], dtype="boolean"), y=plain["y"].astype("category"))
+    results = [kel.test(t, protected="g=p", outcome="y=a", measure=["x", "f"], k=1, all=True, neighbours=True)
+               for t in (plain, nullable)]
+    assert results[0].rows.equals(results[1].rows)
+    assert results[0].neighbours.equals(results[1].neighbours)
+    assert results[0].summary["counts"] == results[1].summary["counts"]
