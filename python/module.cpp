@@ -41,11 +41,16 @@ class table_error : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Settings rejected as the command line rejects them, raised as ValueError.
-class rejected : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
+// Messages and console lines quote the user's files, whose bytes need not be
+// UTF-8: a byte that is not becomes U+FFFD rather than failing the call.
+py::str text(const std::string& bytes) {
+  PyObject* decoded = PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()), "replace");
+  if (!decoded) throw py::error_already_set();
+  return py::reinterpret_steal<py::str>(decoded);
+}
+
+// kel.Error, for the failures of the test.
+py::handle error_type;
 
 kelcmd::command_line parse(const std::vector<std::string>& words) {
   std::vector<std::string> args = words;
@@ -58,7 +63,7 @@ kelcmd::command_line parse(const std::vector<std::string>& words) {
 py::tuple run(const std::vector<std::string>& words) {
   const kelcmd::command_line c = parse(words);
   if (c.what == kelcmd::command_line::action::reject)
-    return py::make_tuple("", py::none(), py::none(), orv::util::printable_message(c.message));
+    return py::make_tuple("", py::none(), py::none(), text(orv::util::printable_message(c.message)));
   if (c.what != kelcmd::command_line::action::run) throw std::logic_error("four file names are needed");
   std::ostringstream console;
   std::string summary, failure;
@@ -72,8 +77,8 @@ py::tuple run(const std::vector<std::string>& words) {
       console << failure << '\n';
     }
   }
-  if (!failure.empty()) return py::make_tuple(console.str(), py::none(), failure, py::none());
-  return py::make_tuple(console.str(), summary, py::none(), py::none());
+  if (!failure.empty()) return py::make_tuple(text(console.str()), py::none(), text(failure), py::none());
+  return py::make_tuple(text(console.str()), summary, py::none(), py::none());
 }
 
 // One column as the package hands it over.
@@ -190,7 +195,10 @@ py::dict test(std::string metadata, const std::vector<column>& cols, std::size_t
   std::vector<std::string> args{"", "", "", ""};
   args.insert(args.end(), words.begin(), words.end());
   const kelcmd::command_line c = parse(args);
-  if (c.what == kelcmd::command_line::action::reject) throw rejected(orv::util::printable_message(c.message));
+  if (c.what == kelcmd::command_line::action::reject) {
+    PyErr_SetObject(PyExc_ValueError, text(orv::util::printable_message(c.message)).ptr());
+    throw py::error_already_set();
+  }
   const kelcmd::settings& s = c.options;
 
   // Checked with the GIL held: the arrays' shapes.
@@ -229,11 +237,11 @@ py::dict test(std::string metadata, const std::vector<column>& cols, std::size_t
       fill(data, cols, rows, codes, numbers);
       record.rows = static_cast<unsigned>(rows);
       // The select-options reader's steps, each with the condition it read.
-      const auto context = [](const std::string& what, const std::string& text, const auto& step) {
+      const auto context = [](const std::string& what, const std::string& condition, const auto& step) {
         try {
           return step();
         } catch (const orv::util::error& e) {
-          throw table_error(what + " \"" + text + "\": " + e.what());
+          throw table_error(what + " \"" + condition + "\": " + e.what());
         }
       };
       data.acond = std::make_unique<std::vector<kel::item>>(
@@ -293,14 +301,17 @@ py::dict test(std::string metadata, const std::vector<column>& cols, std::size_t
       failure = orv::util::printable_message(e.what());
     }
   }
-  if (!failure.empty()) throw table_error(failure);
+  if (!failure.empty()) {
+    PyErr_SetObject(error_type.ptr(), text(failure).ptr());
+    throw py::error_already_set();
+  }
 
   py::dict result;
   result["rows"] = to_array(out->rows);
   result["diff"] = to_array(out->diffs);
   result["flagged"] = to_array(out->flagged);
   result["summary"] = kelcmd::summary_json(record);
-  result["console"] = console.str();
+  result["console"] = text(console.str());
   if (neighbours) {
     py::dict n;
     n["row"] = to_array(out->nRow);
@@ -318,8 +329,7 @@ py::dict test(std::string metadata, const std::vector<column>& cols, std::size_t
 
 PYBIND11_MODULE(_core, m) {
   m.doc() = "The engine of kelcmd; use the package kel.";
-  py::register_exception<table_error>(m, "Error");
-  py::register_exception<rejected>(m, "Rejected", PyExc_ValueError);
+  error_type = py::register_exception<table_error>(m, "Error");
   py::class_<column>(m, "Column")
       .def(py::init<>())
       .def_readwrite("kind", &column::kind)

@@ -228,3 +228,13 @@ def test_nullable_dtypes_read_as_their_plain_equivalents():
     assert results[0].rows.equals(results[1].rows)
     assert results[0].neighbours.equals(results[1].neighbours)
     assert results[0].summary["counts"] == results[1].summary["counts"]
+
+
+def test_messages_with_bytes_that_are_not_utf8(tmp_path):
+    meta = tmp_path / "t.meta"
+    meta.write_bytes(b"caf\xe9,colour\n")
+    done = subprocess.run([KELCMD, str(meta), *EXAMPLE[1:], str(tmp_path / "o.csv")], capture_output=True)
+    assert done.returncode == 1
+    with pytest.raises(kel.Error) as e:
+        kel.run(str(meta), *EXAMPLE[1:], str(tmp_path / "o.csv"), console=None)
+    assert str(e.value) == done.stdout.splitlines()[-1].decode("utf-8", "replace")
