@@ -194,8 +194,9 @@ void run_stages(const settings& s, std::ostream& out, std::string& stage, bool w
 
 std::unique_ptr<run_outcome> execute(const settings& s, std::ostream& out, bool whole) {
   std::string stage = "starting the run";
-  auto result = std::make_unique<run_outcome>();
+  std::unique_ptr<run_outcome> result;
   try {
+    result = std::make_unique<run_outcome>();
     run_stages(s, out, stage, whole, *result);
   } catch (const std::bad_alloc&) {
     // A table too big for the memory: say so, and where, rather than
