@@ -238,3 +238,14 @@ def test_messages_with_bytes_that_are_not_utf8(tmp_path):
     with pytest.raises(kel.Error) as e:
         kel.run(str(meta), *EXAMPLE[1:], str(tmp_path / "o.csv"), console=None)
     assert str(e.value) == done.stdout.splitlines()[-1].decode("utf-8", "replace")
+
+
+def test_tests_from_several_python_threads_at_once(example):
+    from concurrent.futures import ThreadPoolExecutor
+    df, kinds = example
+    args = dict(protected="sex=female", outcome="decision=rejected", kinds=kinds, neighbours=True)
+    alone = [kel.test(df, k=k, threads=2, **args) for k in (3, 8)]
+    with ThreadPoolExecutor(4) as pool:
+        together = list(pool.map(lambda k: kel.test(df, k=k, threads=2, **args), (3, 8, 3, 8)))
+    for a, b in zip(alone * 2, together):
+        assert a.rows.equals(b.rows) and a.neighbours.equals(b.neighbours)
