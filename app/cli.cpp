@@ -67,6 +67,14 @@ command_line reject(std::string message) {
 
 }  // namespace
 
+bool json_supported() {
+#ifdef KEL_WITH_JSON
+  return true;
+#else
+  return false;
+#endif
+}
+
 command_line parse_command_line(const std::vector<std::string>& args) {
   command_line result;
   if (args.size() < 5) return result;  // usage
@@ -80,7 +88,8 @@ command_line parse_command_line(const std::vector<std::string>& args) {
   for (std::size_t i = 5; i < args.size(); ++i) {
     const std::string& word = args[i];
     const bool takes_value = word == "-knn" || word == "-sep" || word == "-mxd" || word == "-thr" ||
-                             word == "-cl" || word == "-md" || word == "-dst" || word == "-j";
+                             word == "-cl" || word == "-md" || word == "-dst" || word == "-j" || word == "-nbr" ||
+                             word == "-json" || word == "-perm" || word == "-seed";
     if (takes_value && i + 1 >= args.size()) return reject("Option " + word + " needs a value");
 
     if (word == "-knn") {
@@ -116,6 +125,7 @@ command_line parse_command_line(const std::vector<std::string>& args) {
       }
       if (!found) return reject("Confidence level must be in [95,99]");
       s.confidence = true;
+      s.confidence_level = level;
     } else if (word == "-md") {
       s.metadata_out = args[++i];
       s.metadata_out_given = true;
@@ -131,6 +141,28 @@ command_line parse_command_line(const std::vector<std::string>& args) {
       }
       if (n < 1 || n > max_threads) return reject("Worker threads must be between 1 and " + std::to_string(max_threads));
       s.threads = n;
+    } else if (word == "-nbr") {
+      s.neighbours_out = args[++i];
+      s.neighbours_on = true;
+    } else if (word == "-json") {
+      if (!json_supported()) return reject("Option -json needs a kelcmd built with JSON support");
+      s.summary_out = args[++i];
+      s.summary_on = true;
+    } else if (word == "-perm") {
+      std::uint32_t n = 0;
+      try {
+        orv::util::str2int(args[++i].c_str(), n);
+      } catch (const orv::util::error& e) {
+        return reject(e.what());
+      }
+      if (n > max_placebo_runs) return reject("Placebo runs must be between 0 and " + std::to_string(max_placebo_runs));
+      s.placebo_runs = n;
+    } else if (word == "-seed") {
+      try {
+        orv::util::str2int(args[++i].c_str(), s.seed);
+      } catch (const orv::util::error& e) {
+        return reject(e.what());
+      }
     } else if (word == "-reference") {
       // Kept out of the usage text: for benchmarks and cross-checks only.
       s.reference = true;
@@ -155,6 +187,10 @@ void print_usage(std::ostream& out) {
          "  -all        output rows for all c-cond\n"
          "  -pre        output for discrimination prevention\n"
          "  -j <n>      worker threads (default: all cores)\n"
+         "  -nbr <file> output the neighbours of each tested tuple to <file>\n"
+         "  -json <file> output a summary in JSON to <file>\n"
+         "  -perm <n>   placebo runs with the groups shuffled (default 0)\n"
+         "  -seed <n>   seed of the placebo shuffles (default 1)\n"
          "\n"
          "(*) .gz files are automatically gunzipped.\n";
   out.flush();

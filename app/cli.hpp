@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cfloat>
+#include <cstdint>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -20,6 +21,7 @@ struct settings {
   double threshold = 0.1;
   bool confidence = false;
   double z = 0.0;
+  long confidence_level = 0;  // the -cl level that gave z
   bool metadata_out_given = false;
   std::string metadata_out;
   bool distribution_on = false;  // -dst switches the histogram on
@@ -28,7 +30,19 @@ struct settings {
   bool prevention = false;
   unsigned threads = 0;    // worker threads of the search; 0: every core the process may use
   bool reference = false;  // the straightforward per-pair search (benchmarks and checks)
+  bool neighbours_on = false;  // -nbr
+  std::string neighbours_out;
+  bool summary_on = false;  // -json
+  std::string summary_out;
+  unsigned placebo_runs = 0;  // -perm
+  std::uint32_t seed = 1;     // -seed
 };
+
+// Whether this build writes JSON summaries; -json is refused otherwise.
+bool json_supported();
+
+// The most placebo runs -perm accepts.
+constexpr unsigned max_placebo_runs = 1000000;
 
 struct command_line {
   enum class action { run, usage, reject };

@@ -81,6 +81,8 @@ void check_output_names(const settings& s) {
   if (s.metadata_out_given) outputs.emplace_back(s.metadata_out, "metadata output file");
   outputs.emplace_back(s.output, "output data file");
   if (s.distribution_on) outputs.emplace_back(s.distribution_out, "distribution file");
+  if (s.neighbours_on) outputs.emplace_back(s.neighbours_out, "neighbours file");
+  if (s.summary_on) outputs.emplace_back(s.summary_out, "summary file");
   for (const auto& [name, role] : outputs) {
     const std::optional<place> where = output_place(name);
     if (where) {

@@ -16,9 +16,10 @@
 namespace kelcmd {
 
 // Throws orv::util::error "output file X is the R" for the first output X,
-// in the order -md, output data file, -dst, that names the file of role R:
-// the metadata file, the data file, the select-options file, or an output
-// before it (the metadata output file, the output data file).
+// in the order -md, output data file, -dst, -nbr, -json, that names the file
+// of role R: the metadata file, the data file, the select-options file, or an
+// output before it (the metadata output file, the output data file, the
+// distribution file, the neighbours file).
 void check_output_names(const settings& s);
 
 }  // namespace kelcmd

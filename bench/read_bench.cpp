@@ -1,9 +1,10 @@
 // Megabytes per second of reading a data file into the columns: a generated
 // census-like table (50,000 rows, 15 columns of every kind), plain and gzip
 // in one pass, and plain in parts on two threads. The columns grow in the heap
-// the program itself reads into. Also texts per second of coding a column of
-// distinct texts, ordinary ones and ones crafted to collide under a fixed
-// multiplicative hash: the two rates should be close.
+// the program itself reads into; the same with the digest a JSON summary
+// takes of it, and the digest's own rate. Also texts per second of coding a
+// column of distinct texts, ordinary ones and ones crafted to collide under a
+// fixed multiplicative hash: the two rates should be close.
 //
 //   cmake --workflow --preset bench && ./build/bench/bench/read_bench
 #include <benchmark/benchmark.h>
@@ -19,6 +20,7 @@
 #include "io/open_input.hpp"
 #include "io/stream.hpp"
 #include "util/heap.hpp"
+#include "util/sha256.hpp"
 
 namespace {
 
@@ -82,12 +84,14 @@ void read_table(benchmark::State& state, bool gzip) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(f.bytes));
 }
 
-void read_parts(benchmark::State& state, unsigned threads) {
+void read_parts(benchmark::State& state, unsigned threads, bool digested = false) {
   const files& f = table();
   for (auto _ : state) {
     kel::dataset d;
+    orv::util::sha256 digest;
     d.readMetadata(*orv::inpout::open_input(f.meta, ','));
-    benchmark::DoNotOptimize(d.readData(f.plain, ',', threads));
+    benchmark::DoNotOptimize(
+        d.readData(f.plain, ',', threads, kel::dataset::defaultMinPartBytes, digested ? &digest : nullptr));
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(f.bytes));
 }
@@ -110,12 +114,25 @@ void code_texts(benchmark::State& state, bool crafted) {
 void BM_read_plain(benchmark::State& state) { read_table(state, false); }
 void BM_read_gzip(benchmark::State& state) { read_table(state, true); }
 void BM_read_plain_2_threads(benchmark::State& state) { read_parts(state, 2); }
+void BM_read_plain_2_threads_digested(benchmark::State& state) { read_parts(state, 2, true); }
+
+void BM_sha256(benchmark::State& state) {
+  const std::string block(1 << 20, 'k');
+  for (auto _ : state) {
+    orv::util::sha256 digest;
+    digest.update(block.data(), block.size());
+    benchmark::DoNotOptimize(digest.finish());
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(block.size()));
+}
 void BM_code_ordinary_texts(benchmark::State& state) { code_texts(state, false); }
 void BM_code_crafted_texts(benchmark::State& state) { code_texts(state, true); }
 BENCHMARK(BM_read_plain)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_read_gzip)->Unit(benchmark::kMillisecond);
 // Wall time: the second thread's work is not in this thread's CPU time.
 BENCHMARK(BM_read_plain_2_threads)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_read_plain_2_threads_digested)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_sha256)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_code_ordinary_texts)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_code_crafted_texts)->Unit(benchmark::kMillisecond);
 

@@ -20,8 +20,10 @@ declare -A packages=(
   [fuzz]="clang-14 libclang-rt-14-dev"
   [package]="dpkg-dev file binutils groff-base"
   [mpi]="libopenmpi-dev openmpi-bin"
+  [json]="nlohmann-json3-dev python3-jsonschema"
+  [python]="pybind11-dev python3-dev python3-numpy python3-pandas python3-pytest"
 )
-features=(build sqlite tests bench fuzz package mpi)
+features=(build sqlite tests bench fuzz package mpi json python)
 
 check=0
 chosen=()

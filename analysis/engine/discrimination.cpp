@@ -81,7 +81,8 @@ test_counts runTest(const dataset& data, std::span<const unsigned> protectedRows
       const bool holds = tested && data.classCondition(r) != 0;
       const verdict v = judge({p.found(), p.matching}, {u.found(), u.matching}, holds, rule);
       if (!v.tested) {
-        if (out) out->untested(r);
+        ++counts.emptyNeighbourhood;
+        if (out) out->emptyNeighbourhood(r, u, p);
         continue;
       }
       if (holds) ++counts.classCount;
@@ -126,8 +127,8 @@ void checkSearchKinds(const dataset& data, const test_settings& settings, std::o
   }
 }
 
-void testDiscrimination(dataset& data, const test_settings& settings, orv::inpout::textout& out, distribution& dist,
-                        std::ostream& console) {
+test_counts testDiscrimination(dataset& data, const test_settings& settings, orv::inpout::textout& out,
+                               distribution& dist, std::ostream& console, test_output* also) {
   progress_line progress(console);
   const std::vector<unsigned> protectedList = members(data.protectedRows);
   const std::vector<unsigned> queries = testQueries(data, protectedList, testsEveryTuple(settings));
@@ -140,9 +141,11 @@ void testDiscrimination(dataset& data, const test_settings& settings, orv::inpou
     search = std::make_unique<reference_search>(data, protectedList, unprotectedList);  // never runs a query
   }
   data_writer writer(data, out, settings.pre, protectedList);
-  const test_counts c = runTest(data, protectedList, queries, *search, settings, &writer, &dist, &progress);
+  output_list outputs{&writer, also};
+  const test_counts c = runTest(data, protectedList, queries, *search, settings, &outputs, &dist, &progress);
   console << "output: " << c.visited << " acond cases, " << c.classCount << " class value, " << c.discriminated
           << " discriminated." << std::endl;
+  return c;
 }
 
 }  // namespace kel

@@ -55,6 +55,7 @@ struct test_counts {
   unsigned visited = 0;        // protected tuples
   unsigned classCount = 0;     // tested tuples whose class condition holds
   unsigned discriminated = 0;  // flagged tuples
+  unsigned emptyNeighbourhood = 0;  // searched tuples left untested, a neighbourhood being empty
 };
 
 // The console's progress line every 100 visited tuples, with the mean time
@@ -106,8 +107,9 @@ test_counts runTest(const dataset& data, std::span<const unsigned> protectedRows
 void checkSearchKinds(const dataset& data, const test_settings& settings, std::ostream& console);
 
 // The program's test of the dataset's groups: the output data file, the
-// histogram, the progress and summary lines.
-void testDiscrimination(dataset& data, const test_settings& settings, orv::inpout::textout& out, distribution& dist,
-                        std::ostream& console);
+// histogram, the progress and summary lines. Each tuple goes to `also`
+// (when given) after the output data file.
+test_counts testDiscrimination(dataset& data, const test_settings& settings, orv::inpout::textout& out,
+                               distribution& dist, std::ostream& console, test_output* also = nullptr);
 
 }  // namespace kel

@@ -38,10 +38,9 @@ void distribution::write(const std::string& name) const {
       const std::uint32_t c = bins[i];
       if (c == 0) continue;
       cum += c;
-      const float edge = static_cast<float>(lowest + static_cast<double>(i) * width);
       const float share = static_cast<float>(static_cast<double>(c) / static_cast<double>(total));
       const float cum_share = static_cast<float>(static_cast<double>(cum) / static_cast<double>(total));
-      out.stream() << edge << '\t' << c << '\t' << share << '\t' << cum_share << '\t' << cum;
+      out.stream() << edge(i) << '\t' << c << '\t' << share << '\t' << cum_share << '\t' << cum;
       out.end_line();
     }
   }

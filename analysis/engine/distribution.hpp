@@ -5,6 +5,7 @@
 // with count, share, cumulative share and cumulative count.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -20,6 +21,14 @@ class distribution {
   void add(double x);
   // Does nothing (and creates no file) while switched off.
   void write(const std::string& name) const;
+
+  bool enabled() const { return !disabled; }
+  // The counters, bin 0 first; empty while switched off.
+  const std::vector<std::uint32_t>& counts() const { return bins; }
+  // The lower edge of bin i as the file writes it: computed in double,
+  // rounded to float.
+  float edge(std::size_t i) const { return static_cast<float>(lowest + static_cast<double>(i) * width); }
+  double binWidth() const { return width; }
 
  private:
   bool disabled = true;

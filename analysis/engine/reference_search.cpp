@@ -4,6 +4,11 @@
 
 namespace kel {
 
+bool classMatches(const attribute& cls, unsigned query, unsigned neighbour) {
+  if (cls.getType() == kindNominal) return outcomeMatches(cls.getNominal(query), cls.getNominal(neighbour));
+  return outcomeMatches(cls.getContinuous(query), cls.getContinuous(neighbour));
+}
+
 void reference_search::knn(unsigned query, std::span<const unsigned> candidates, const search_settings& settings,
                            group g, result_block& out, std::size_t i) {
   selection.start(settings.k, settings.maxDistance);
@@ -13,15 +18,11 @@ void reference_search::knn(unsigned query, std::span<const unsigned> candidates,
   }
   const std::span<const neighbour> chosen = selection.take();
   const attribute& cls = *data.classAtt;
+  // The query's value is read even when nothing was selected: a class of
+  // the wrong kind fails at the first search.
+  if (cls.getType() != kindNominal) cls.getContinuous(query);
   unsigned matching = 0;
-  // The query's value is read even when nothing was selected.
-  if (cls.getType() == kindNominal) {
-    const std::int32_t q = cls.getNominal(query);
-    for (const neighbour& n : chosen) matching += outcomeMatches(q, cls.getNominal(n.row));
-  } else {
-    const float q = cls.getContinuous(query);
-    for (const neighbour& n : chosen) matching += outcomeMatches(q, cls.getContinuous(n.row));
-  }
+  for (const neighbour& n : chosen) matching += classMatches(cls, query, n.row);
   out.set(i, g, chosen, matching);
 }
 

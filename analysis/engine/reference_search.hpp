@@ -18,6 +18,12 @@
 
 namespace kel {
 
+// Whether a neighbour's class outcome counts as matching the query's, by the
+// rule every search counts with (outcomeMatches): equal codes for a nominal
+// class, a value not below the query's otherwise. Throws the attribute's
+// error for a class that is neither nominal nor continuous.
+bool classMatches(const attribute& cls, unsigned query, unsigned neighbour);
+
 class reference_search final : public neighbour_search {
  public:
   reference_search(const dataset& data, std::span<const unsigned> protectedRows,

@@ -76,6 +76,17 @@ void attcontinuous::addValue(std::string_view field) {
   values.push_back(x);
 }
 
+bool attcontinuous::addNumber(double x) {
+  if (std::isnan(x)) {
+    values.push_back(missingContinuous);
+    return true;
+  }
+  const float f = static_cast<float>(x);
+  if (!std::isfinite(f)) return false;
+  values.push_back(f);
+  return true;
+}
+
 float attcontinuous::decodeContinuous(std::string_view field) const {
   if (isMissing(field)) return missingContinuous;
   const double x = toNumber(field);

@@ -136,6 +136,10 @@ class attcontinuous : public attribute {
   // atof semantics (leading blanks, longest numeric prefix, 0 when none),
   // rounded to float. Throws on a non-finite result.
   void addValue(std::string_view text) override;
+  // A number read elsewhere, given as the double nearest its text: stored as
+  // addValue stores that text. NaN is the missing value. False, and nothing
+  // stored, for a number that is not finite as a float.
+  bool addNumber(double x);
   // (number - mean) / mad in double, rounded once to float.
   float decodeContinuous(std::string_view text) const override;
   float getContinuous(unsigned row) const override { return values[row]; }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "analysis/table/dataset.hpp"
+#include "io/iodigest.hpp"
 #include "io/iorange.hpp"
 #include "io/open_input.hpp"
 #include "io/stream.hpp"
@@ -146,12 +147,18 @@ std::optional<unsigned> dataset::readDataParts(const orv::inpout::positional& fi
   return readParts(file, separator, std::max(parts, 1u), *atts);
 }
 
-unsigned dataset::readData(const std::string& name, char separator, unsigned threads, std::uint64_t minPartBytes) {
-  const auto in = orv::inpout::open_input(name, separator);
-  return readData(*in, threads, minPartBytes);
+unsigned dataset::readData(const std::string& name, char separator, unsigned threads, std::uint64_t minPartBytes,
+                           orv::util::sha256* digest) {
+  const auto in = orv::inpout::open_input(name, separator, digest);
+  return readDataFrom(*in, threads, minPartBytes, digest, name);
 }
 
 unsigned dataset::readData(orv::inpout::stream& in, unsigned threads, std::uint64_t minPartBytes) {
+  return readDataFrom(in, threads, minPartBytes, nullptr, std::string());
+}
+
+unsigned dataset::readDataFrom(orv::inpout::stream& in, unsigned threads, std::uint64_t minPartBytes,
+                               orv::util::sha256* digest, const std::string& name) {
   // Only an input with positional reads (a plain file) can be read at
   // several places at once; a compressed file, a pipe or a terminal is read
   // in one pass.
@@ -160,7 +167,11 @@ unsigned dataset::readData(orv::inpout::stream& in, unsigned threads, std::uint6
     const auto size = static_cast<std::uint64_t>(file->length());
     const std::uint64_t parts = std::min<std::uint64_t>(threads, size / std::max<std::uint64_t>(minPartBytes, 1));
     if (parts > 1)
-      if (const auto rows = readDataParts(*file, in.separator(), static_cast<unsigned>(parts))) return *rows;
+      if (const auto rows = readDataParts(*file, in.separator(), static_cast<unsigned>(parts))) {
+        // The parts read at their own offsets, past the digest.
+        if (digest) orv::inpout::digest_positional(*file, *digest, name);
+        return *rows;
+      }
   }
   // Also after a failed part: the one-pass reader meets the first error in
   // file order and tells it with its row number.

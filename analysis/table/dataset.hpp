@@ -26,6 +26,9 @@
 #include "containers/bitmap.hpp"
 #include "util/nocopy.hpp"
 
+namespace orv::util {
+class sha256;
+}
 namespace orv::inpout {
 class positional;
 class stream;
@@ -58,9 +61,10 @@ class dataset : private orv::util::nocopy {
   // positional reads (a plain file) of at least two parts of minPartBytes is
   // read in up to `threads` parts at once; the rows, codes, messages and
   // errors are those of the one-pass read above, which any error makes it
-  // fall back to.
+  // fall back to. With a digest, every byte of the input's content goes
+  // through it once, in order, whichever way it was read.
   unsigned readData(const std::string& name, char separator, unsigned threads,
-                    std::uint64_t minPartBytes = defaultMinPartBytes);
+                    std::uint64_t minPartBytes = defaultMinPartBytes, orv::util::sha256* digest = nullptr);
   // The same for an input already open (at its start, set to the separator),
   // whatever its connection: in parts when it has positional reads.
   unsigned readData(orv::inpout::stream& in, unsigned threads, std::uint64_t minPartBytes = defaultMinPartBytes);
@@ -111,6 +115,10 @@ class dataset : private orv::util::nocopy {
   std::string rowText;  // writeRow's line, kept for its capacity
 
   int lookupAttribute(std::string_view name) const;
+  // readData of an open stream; a digest (of a stream opened through it) is
+  // also given the bytes that a read in parts takes past it, by their name.
+  unsigned readDataFrom(orv::inpout::stream& in, unsigned threads, std::uint64_t minPartBytes,
+                        orv::util::sha256* digest, const std::string& name);
   // Fields of a metadata or select-options line: 1 plus the separators that
   // have a character after them (a trailing one opens no field); 0 when empty.
   static std::size_t fieldCount(const std::string& line, char separator);

@@ -26,8 +26,9 @@
 
 namespace {
 
-int lead(kelcmd::mpi::job& team, int argc, char* argv[], bool runs, bool stdout_closed) {
-  kelcmd::mpi::shared_inputs inputs(team);
+int lead(kelcmd::mpi::job& team, int argc, char* argv[], const kelcmd::command_line& c, bool stdout_closed) {
+  const bool runs = c.what == kelcmd::command_line::action::run;
+  kelcmd::mpi::shared_inputs inputs(team, runs && c.options.summary_on);
   kelcmd::mpi::spread_searches searches(team);
   kelcmd::console_buffer console(STDOUT_FILENO);
   std::streambuf* const standard = std::cout.rdbuf(&console);
@@ -45,12 +46,12 @@ int lead(kelcmd::mpi::job& team, int argc, char* argv[], bool runs, bool stdout_
 }
 
 int follow(kelcmd::mpi::job& team, const kelcmd::settings& s) {
-  kelcmd::mpi::shared_inputs inputs(team);
+  kelcmd::mpi::shared_inputs inputs(team, s.summary_on);
   kel::dataset data;
   try {
-    inputs.readMetadata(data, s.metadata, s.separator);
-    inputs.readData(data, s.data, s.separator, kelcmd::read_threads(kelcmd::engine_settings(s)));
-    inputs.readSelect(data, s.select, s.separator);
+    inputs.readMetadata(data, s.metadata, s.separator, nullptr);
+    inputs.readData(data, s.data, s.separator, kelcmd::read_threads(kelcmd::engine_settings(s)), nullptr);
+    inputs.readSelect(data, s.select, s.separator, nullptr);
   } catch (const kelcmd::mpi::job_over& over) {
     return over.status;
   }
@@ -69,8 +70,7 @@ int main(int argc, char* argv[]) {
 
   kelcmd::mpi::job team(argc, argv);
   const kelcmd::command_line c = kelcmd::parse_command_line(std::vector<std::string>(argv, argv + argc));
-  const bool runs = c.what == kelcmd::command_line::action::run;
-  if (team.leads()) return lead(team, argc, argv, runs, stdout_closed);
+  if (team.leads()) return lead(team, argc, argv, c, stdout_closed);
   switch (c.what) {
     case kelcmd::command_line::action::usage:
       return kelcmd::exit_ok;

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "analysis/table/dataset.hpp"
+#include "io/iodigest.hpp"
 #include "io/open_input.hpp"
 #include "io/positional.hpp"
 #include "io/stream.hpp"
@@ -37,7 +38,7 @@ char* shared_inputs::bytes::room(std::size_t n) {
   return data.get() + size;
 }
 
-void shared_inputs::lead(const std::string& name, char separator) {
+void shared_inputs::lead(const std::string& name, char separator, orv::util::sha256* digest) {
   std::unique_ptr<orv::inpout::stream> in;
   try {
     in = orv::inpout::open_input(name, separator);
@@ -60,6 +61,7 @@ void shared_inputs::lead(const std::string& name, char separator) {
         got += static_cast<std::size_t>(n);
       }
       content.size += got;
+      if (digest) digest->update(chunk, got);
       h.count = got;
       h.flags = more || failure ? 0 : lastChunk;
       team.exchange(h);
@@ -108,19 +110,20 @@ void shared_inputs::follow() {
   }
 }
 
-void shared_inputs::fetch(const std::string& name, char separator) {
+void shared_inputs::fetch(const std::string& name, char separator, orv::util::sha256* digest) {
   content = bytes{};
   failure.reset();
   lost = nullptr;
   if (team.leads())
-    lead(name, separator);
+    lead(name, separator, digest);
   else
     follow();
 }
 
 template <class Parse>
-auto shared_inputs::parse(const std::string& name, char separator, Parse&& read) {
-  fetch(name, separator);
+auto shared_inputs::parse(const std::string& name, char separator, orv::util::sha256* digest, bool toEnd,
+                          Parse&& read) {
+  fetch(name, separator, digest);
   std::exception_ptr failed = lost;
   decltype(read(std::declval<orv::inpout::stream&>())) result{};
   if (!failed) {
@@ -128,6 +131,7 @@ auto shared_inputs::parse(const std::string& name, char separator, Parse&& read)
       memory_input conn({content.data.get(), content.size}, failure);
       orv::inpout::stream in(&conn, false, separator, streamCapacity);
       result = read(in);
+      if (toEnd) orv::inpout::read_rest(conn, name);
     } catch (...) {
       failed = std::current_exception();
     }
@@ -142,16 +146,20 @@ auto shared_inputs::parse(const std::string& name, char separator, Parse&& read)
   return result;
 }
 
-unsigned shared_inputs::readMetadata(kel::dataset& data, const std::string& name, char separator) {
-  return parse(name, separator, [&](orv::inpout::stream& in) { return data.readMetadata(in); });
+unsigned shared_inputs::readMetadata(kel::dataset& data, const std::string& name, char separator,
+                                     orv::util::sha256* digest) {
+  return parse(name, separator, digest, whole, [&](orv::inpout::stream& in) { return data.readMetadata(in); });
 }
 
-unsigned shared_inputs::readData(kel::dataset& data, const std::string& name, char separator, unsigned threads) {
-  return parse(name, separator, [&](orv::inpout::stream& in) { return data.readData(in, threads); });
+// The data reader reads to the end of its input anyway.
+unsigned shared_inputs::readData(kel::dataset& data, const std::string& name, char separator, unsigned threads,
+                                 orv::util::sha256* digest) {
+  return parse(name, separator, digest, false, [&](orv::inpout::stream& in) { return data.readData(in, threads); });
 }
 
-void shared_inputs::readSelect(kel::dataset& data, const std::string& name, char separator) {
-  parse(name, separator, [&](orv::inpout::stream& in) {
+void shared_inputs::readSelect(kel::dataset& data, const std::string& name, char separator,
+                               orv::util::sha256* digest) {
+  parse(name, separator, digest, whole, [&](orv::inpout::stream& in) {
     data.readSelect(in);
     return true;
   });

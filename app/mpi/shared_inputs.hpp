@@ -9,7 +9,12 @@
 // lines before it and the error are those of a run on one machine.
 //
 // The leader calls it from the run sequence; each worker calls the same
-// three reads in the same order, with the same names and separator.
+// three reads in the same order, with the same names and separator. The
+// leader has every byte, so a digest the run asks for is fed there, as the
+// bytes are read; with `whole` (a run with a summary) every rank also reads
+// the metadata and select-options inputs past what their parse needed, so
+// that a read failing there fails the run on every rank, as it does in one
+// process.
 #pragma once
 
 #include <cstddef>
@@ -28,11 +33,13 @@ namespace kelcmd::mpi {
 
 class shared_inputs final : public input_source {
  public:
-  explicit shared_inputs(job& j) : team(j) {}
+  shared_inputs(job& j, bool whole) : team(j), whole(whole) {}
 
-  unsigned readMetadata(kel::dataset& data, const std::string& name, char separator) override;
-  unsigned readData(kel::dataset& data, const std::string& name, char separator, unsigned threads) override;
-  void readSelect(kel::dataset& data, const std::string& name, char separator) override;
+  unsigned readMetadata(kel::dataset& data, const std::string& name, char separator,
+                        orv::util::sha256* digest) override;
+  unsigned readData(kel::dataset& data, const std::string& name, char separator, unsigned threads,
+                    orv::util::sha256* digest) override;
+  void readSelect(kel::dataset& data, const std::string& name, char separator, orv::util::sha256* digest) override;
 
   // Whether the workers still wait for the leader's headers: no input failed
   // on any rank. The leader then owes them a finish.
@@ -52,14 +59,15 @@ class shared_inputs final : public input_source {
   };
 
   template <class Parse>
-  auto parse(const std::string& name, char separator, Parse&& read);
+  auto parse(const std::string& name, char separator, orv::util::sha256* digest, bool toEnd, Parse&& read);
   // Brings the input's bytes (and the reason its reading stopped early, if
-  // it did) to every rank.
-  void fetch(const std::string& name, char separator);
-  void lead(const std::string& name, char separator);
+  // it did) to every rank; the leader's digest gets every byte read.
+  void fetch(const std::string& name, char separator, orv::util::sha256* digest);
+  void lead(const std::string& name, char separator, orv::util::sha256* digest);
   void follow();
 
   job& team;
+  const bool whole;
   bool listening = true;
   bytes content;
   std::optional<std::string> failure;

@@ -3,6 +3,7 @@
 #include <cerrno>
 
 #include "io/fs.hpp"
+#include "io/iodigest.hpp"
 #include "io/iofile.hpp"
 #include "io/iogz.hpp"
 #include "util/error.hpp"
@@ -17,7 +18,7 @@ bool is_gz_name(const std::string& name) {
 }
 }  // namespace
 
-std::unique_ptr<stream> open_input(const std::string& name, char separator) {
+std::unique_ptr<stream> open_input(const std::string& name, char separator, orv::util::sha256* digest) {
   std::unique_ptr<ioconn> conn;
   if (is_gz_name(name)) {
     auto gz = std::make_unique<iogz>();
@@ -36,6 +37,7 @@ std::unique_ptr<stream> open_input(const std::string& name, char separator) {
     }
   }
   if (!conn) throw orv::util::error("File: " + name + " not found or inaccessible");
+  if (digest) conn = std::make_unique<iodigest>(std::move(conn), *digest);
   auto s = std::make_unique<stream>(conn.get(), true, separator, initial_capacity);
   conn.release();
   return s;

@@ -10,15 +10,19 @@
 // a named pipe, "named pipe <name> is being read by another run" and "named
 // pipe <name> refused: <path> is not a FIFO of this user closed to other
 // writers" when another reader holds it or the path is not fit to be used.
+//
+// With a digest, every byte the stream reads from the input goes through it
+// (see iodigest.hpp).
 #pragma once
 
 #include <memory>
 #include <string>
 
 #include "io/stream.hpp"
+#include "util/sha256.hpp"
 
 namespace orv::inpout {
 
-std::unique_ptr<stream> open_input(const std::string& name, char separator);
+std::unique_ptr<stream> open_input(const std::string& name, char separator, orv::util::sha256* digest = nullptr);
 
 }  // namespace orv::inpout

@@ -84,15 +84,17 @@ void textout::fail() const {
   throw orv::util::error("cannot write output file " + name_ + reason(code));
 }
 
+// A text of a kilobyte or more goes past the buffer, straight to the file,
+// so a write may have failed before the flush: its errno is the reason.
 void textout::end_line() {
+  if (file_) errno = 0;
   file_.put('\n');
-  errno = 0;
   file_.flush();
   if (!file_) fail();
 }
 
 void textout::finish() {
-  errno = 0;
+  if (file_) errno = 0;
   file_.flush();
   if (!file_) fail();
 }

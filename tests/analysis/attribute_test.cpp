@@ -89,8 +89,10 @@ TEST(textindex, crafted_texts_spread_like_ordinary_ones) {
   for (const std::string& word : words) {
     std::vector<std::string> crafted;
     for (int i = 0; i < n; ++i) crafted.push_back(word + std::to_string(i));
-    // A shared hash would put every text in one run: n * n / 2 probes.
-    EXPECT_LT(indexed(crafted), 3 * plain + n / 10) << plain;
+    // A shared hash would put every text in one run: n * n / 2 = 2e8 probes.
+    // How well the crafted texts spread depends on the words this process
+    // drew, so the bound leaves room: a few probes per text at most.
+    EXPECT_LT(indexed(crafted), 10 * (plain + n)) << plain;
   }
 }
 

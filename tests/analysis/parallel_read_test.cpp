@@ -11,6 +11,7 @@
 
 #include "io/iofile.hpp"
 #include "io/open_input.hpp"
+#include "util/sha256.hpp"
 #include "support/tables.hpp"
 
 using kel::dataset;
@@ -139,10 +140,17 @@ TEST(parallel_read, by_name_a_plain_file_in_parts_others_in_one_pass) {
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   std::thread writer([&] { std::ofstream(fifo, std::ios::binary) << text; });
   const std::string want = one_pass(plain, ',');
+  orv::util::sha256 expected;
+  expected.update(text.data(), text.size());
+  const std::string digest = orv::util::sha256::to_hex(expected.finish());
   for (const std::string& file : {plain, gz, fifo}) {
+    // Each way of reading puts the whole content through the digest once.
+    orv::util::sha256 seen;
     auto d = with_metadata(meta);
-    EXPECT_EQ(d->readData(file, ',', 4, 1), 200u) << file;
+    EXPECT_EQ(d->readData(file, ',', 4, 1, &seen), 200u) << file;
     EXPECT_EQ(dump(*d), want) << file;
+    EXPECT_EQ(seen.size(), text.size()) << file;
+    EXPECT_EQ(orv::util::sha256::to_hex(seen.finish()), digest) << file;
   }
   writer.join();
   const std::string empty = scratch_file("");

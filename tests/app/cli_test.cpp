@@ -63,6 +63,32 @@ TEST(command_line, option_values) {
   EXPECT_EQ(accepted({"-j", "8", "-j", "3"}).threads, 3u);
   EXPECT_TRUE(accepted({"-reference"}).reference);
   EXPECT_EQ(accepted({"-sep", ";x"}).separator, ';');
+  EXPECT_EQ(accepted({"-cl", "97.9"}).confidence_level, 97);
+}
+
+TEST(command_line, evidence_options) {
+  const kelcmd::settings none = accepted({});
+  EXPECT_FALSE(none.neighbours_on);
+  EXPECT_FALSE(none.summary_on);
+  EXPECT_EQ(none.placebo_runs, 0u);
+  EXPECT_EQ(none.seed, 1u);
+  const kelcmd::settings s = accepted({"-nbr", "n.csv", "-perm", "100", "-seed", "4294967295", "-perm", "0"});
+  EXPECT_TRUE(s.neighbours_on);
+  EXPECT_EQ(s.neighbours_out, "n.csv");
+  EXPECT_EQ(s.placebo_runs, 0u);  // the last one counts
+  EXPECT_EQ(s.seed, 4294967295u);
+  EXPECT_EQ(accepted({"-perm", "1000000"}).placebo_runs, 1000000u);
+  EXPECT_EQ(rejected({"-perm", "1000001"}), "Placebo runs must be between 0 and 1000000");
+  EXPECT_EQ(rejected({"-perm", "-1"}), "str2int:: a negative number provided.");
+  EXPECT_EQ(rejected({"-seed", "4294967296"}), "str2int:: overflow");
+  EXPECT_EQ(rejected({"-seed", "1.5"}), "1.5: _not an int");
+  if (kelcmd::json_supported()) {
+    const kelcmd::settings j = accepted({"-json", "s.json"});
+    EXPECT_TRUE(j.summary_on);
+    EXPECT_EQ(j.summary_out, "s.json");
+  } else {
+    EXPECT_EQ(rejected({"-json", "s.json"}), "Option -json needs a kelcmd built with JSON support");
+  }
 }
 
 TEST(command_line, rejections) {
@@ -77,6 +103,6 @@ TEST(command_line, rejections) {
   EXPECT_EQ(rejected({"-knm", "3"}), "Unknown command: -knm");
   EXPECT_EQ(rejected({"-ALL"}), "Unknown command: -ALL");
   EXPECT_EQ(rejected({"-bad", "-mxd", "-1"}), "Unknown command: -bad");  // the first rejection wins
-  for (const char* option : {"-knn", "-sep", "-mxd", "-thr", "-cl", "-md", "-dst", "-j"})
+  for (const char* option : {"-knn", "-sep", "-mxd", "-thr", "-cl", "-md", "-dst", "-j", "-nbr", "-json", "-perm", "-seed"})
     EXPECT_EQ(rejected({"-all", option}), std::string("Option ") + option + " needs a value");
 }

@@ -107,8 +107,37 @@ const char* const usage =
     "  -all        output rows for all c-cond\n"
     "  -pre        output for discrimination prevention\n"
     "  -j <n>      worker threads (default: all cores)\n"
+    "  -nbr <file> output the neighbours of each tested tuple to <file>\n"
+    "  -json <file> output a summary in JSON to <file>\n"
+    "  -perm <n>   placebo runs with the groups shuffled (default 0)\n"
+    "  -seed <n>   seed of the placebo shuffles (default 1)\n"
     "\n"
     "(*) .gz files are automatically gunzipped.\n";
+
+// Education alone measured: its distances are 0, 0.5 and 1, so neighbours
+// tie often and the bound 0.5 empties the unprotected neighbourhood of row 6.
+const char* const select_education = "sex=f\nclass=bad\neducation\n";
+
+const char* const neighbours_education =
+    "row,group,rank,neighbour,distance,match\n"
+    "1,protected,1,2,0,1\n1,protected,2,10,0.5,1\n1,unprotected,1,3,0,0\n1,unprotected,2,4,0,1\n"
+    "2,protected,1,1,0,1\n2,protected,2,10,0.5,1\n2,unprotected,1,3,0,0\n2,unprotected,2,4,0,1\n"
+    "6,protected,1,10,0.5,1\n"
+    "10,protected,1,1,0.5,1\n10,protected,2,2,0.5,1\n10,unprotected,1,3,0.5,0\n10,unprotected,2,4,0.5,1\n";
+
+// The same with -all: row 5 (class good) is searched too.
+const char* const neighbours_education_all =
+    "row,group,rank,neighbour,distance,match\n"
+    "1,protected,1,2,0,1\n1,protected,2,10,0.5,1\n1,unprotected,1,3,0,0\n1,unprotected,2,4,0,1\n"
+    "2,protected,1,1,0,1\n2,protected,2,10,0.5,1\n2,unprotected,1,3,0,0\n2,unprotected,2,4,0,1\n"
+    "5,protected,1,10,0.5,0\n5,unprotected,1,7,0,1\n5,unprotected,2,8,0,1\n"
+    "6,protected,1,10,0.5,1\n"
+    "10,protected,1,1,0.5,1\n10,protected,2,2,0.5,1\n10,unprotected,1,3,0.5,0\n10,unprotected,2,4,0.5,1\n";
+
+std::string tested(int class_value, int discriminated, const std::string& placebo = "") {
+  return groups_read + "output: 5 acond cases, " + std::to_string(class_value) + " class value, " +
+         std::to_string(discriminated) + " discriminated.\n" + placebo + "other elapsed time:  T secs.\n";
+}
 
 // rows lines, every other one protected, classes and values spread so that
 // every tuple has neighbours in both groups.
@@ -200,7 +229,7 @@ TEST(golden, runs) {
     int status;
     std::string console, output;
     std::string m = meta, d = data, s = select_women;
-    std::vector<std::pair<std::string, std::string>> files = {};  // other files written, byte for byte
+    std::vector<std::pair<std::string, std::string>> files = {};  // other files, byte for byte ("-": none)
   } cases[] = {
       {"default", names(), 0, finished(2), expected_women},
       {"metadata and histogram", names({"-md", "back.meta", "-dst", "d.txt"}), 0, finished(2), expected_women, meta,
@@ -226,6 +255,27 @@ TEST(golden, runs) {
        "0.99999988079071044921875,p,bad\n3,p,good\n4,p,bad\n2.5,p,bad\n2,u,bad\n3,u,good\n5,u,good\n",
        "x,continuous\ng,nominal\nclass,nominal\n", "1,p,bad\n2,u,bad\n3,p,good\n3,u,good\n4,p,bad\n5,u,good\n2.5,p,bad\n",
        "g=p\nclass=bad\nx\ngood\n"},
+      // The neighbours behind each verdict; without -mxd row 6 is tested too.
+      {"neighbours", names({"-mxd", "0.5", "-nbr", "n.csv"}), 0, tested(3, 3),
+       "30,f,primary,1,bad,0.5,yes\n32,f,primary,2,bad,0.5,yes\n41.5,f,secondary,10,bad,0.5,yes\n", meta, data,
+       select_education, {{"n.csv", neighbours_education}}},
+      {"neighbours of all rows", names({"-all", "-mxd", "0.5", "-nbr", "n.csv"}), 0, tested(3, 3),
+       "30,f,primary,1,bad,0.5,yes\n32,f,primary,2,bad,0.5,yes\n50,f,tertiary,5,good,-1,no\n"
+       "41.5,f,secondary,10,bad,0.5,yes\n",
+       meta, data, select_education, {{"n.csv", neighbours_education_all}}},
+      // Placebo runs, worked out apart with the same shuffles: under seed 1
+      // the five shuffles test 3, 3, 3, 2, 3 tuples and flag 3, 0, 1, 0, 0.
+      {"placebo", names({"-perm", "5"}), 0,
+       tested(4, 4, "placebo: 5 runs, flagged share 0.2667 (mean of shuffles), 95th percentile 0.8667, real 1.0000, "
+                    "excess 3 tuples, p = 0.3333\n"),
+       "30,f,primary,1,bad,0.5,yes\n32,f,primary,2,bad,0.5,yes\n52,f,?,6,bad,0.5,yes\n41.5,f,secondary,10,bad,0.5,yes\n",
+       meta, data, select_education},
+      {"placebo, another seed", names({"-seed", "7", "-perm", "7", "-j", "2"}), 0,
+       tested(4, 4, "placebo: 7 runs, flagged share 0.6190 (mean of shuffles), 95th percentile 1.0000, real 1.0000, "
+                    "excess 2 tuples, p = 0.5000\n"),
+       "30,f,primary,1,bad,0.5,yes\n32,f,primary,2,bad,0.5,yes\n52,f,?,6,bad,0.5,yes\n41.5,f,secondary,10,bad,0.5,yes\n",
+       meta, data, select_education},
+      {"no placebo run", names({"-perm", "0", "-seed", "3"}), 0, finished(2), expected_women},
       {"usage", {"m.meta", "d.csv", "out.csv"}, 0, usage, "-"},
       {"missing data", {"m.meta", "missing.csv", "s.sel", "out.csv"}, 1,
        "no atts: 5\nFile: missing.csv not found or inaccessible\n", "-"},
@@ -247,6 +297,9 @@ TEST(golden, runs) {
        "-"},
       {"k not a number", names({"-md", "meta.out", "-knn", "3x"}), 255, "3x: _not an int\n", "-"},
       {"k missing", names({"-md", "meta.out", "-knn"}), 255, "Option -knn needs a value\n", "-"},
+      {"too many placebo runs", names({"-md", "meta.out", "-nbr", "n.csv", "-perm", "1000001"}), 255,
+       "Placebo runs must be between 0 and 1000000\n", "-", meta, data, select_women, {{"n.csv", "-"}}},
+      {"neighbours file missing", names({"-md", "meta.out", "-nbr"}), 255, "Option -nbr needs a value\n", "-"},
       {"empty separator", names({"-md", "meta.out", "-sep", ""}), 255, "Option -sep needs a non-empty separator\n",
        "-"},
   };
@@ -257,7 +310,8 @@ TEST(golden, runs) {
     EXPECT_EQ(without_timings(out), c.console) << c.name;
     EXPECT_EQ(dir.exists("out.csv") ? dir.read("out.csv") : "-", c.output) << c.name;
     EXPECT_FALSE(dir.exists("meta.out")) << c.name;
-    for (const auto& [name, bytes] : c.files) EXPECT_EQ(dir.read(name), bytes) << c.name << " " << name;
+    for (const auto& [name, bytes] : c.files)
+      EXPECT_EQ(dir.exists(name) ? dir.read(name) : "-", bytes) << c.name << " " << name;
   }
 }
 

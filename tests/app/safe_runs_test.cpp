@@ -306,7 +306,13 @@ TEST(safe_runs, nothing_lost_nothing_mixed) {
       {"-dst through a dangling link to -md", names({"-md", "new.meta", "-dst", "dangling"}), 1,
        "output file dangling is the metadata output file\n", "-", {{"new.meta", "-"}},
        [](const folder& dir) { return symlink("new.meta", dir.path("dangling").c_str()); }},
-      {"devices may be shared", names({"-md", "/dev/null", "-dst", "/dev/null"}, "/dev/null"), 0, finished, "-"},
+      {"-nbr is the data", names({"-nbr", "d.csv"}), 1, "output file d.csv is the data file\n", "-"},
+      {"-nbr is the output", names({"-nbr", "out.csv"}), 1, "output file out.csv is the output data file\n",
+       "old rows\n", {}, old_files},
+      {"-nbr is -dst by another spelling", names({"-dst", "x.txt", "-nbr", "./x.txt"}), 1,
+       "output file ./x.txt is the distribution file\n", "-", {{"x.txt", "-"}}},
+      {"devices may be shared", names({"-md", "/dev/null", "-dst", "/dev/null", "-nbr", "/dev/null"}, "/dev/null"), 0,
+       finished, "-"},
       {"distinct outputs", names({"-md", "md.txt", "-dst", "dst.txt"}), 0, finished, expected_women,
        {{"md.txt", metadata_back}, {"dst.txt", histogram}}, old_files},
       // Errors the search would meet: found before any output is opened.
@@ -332,6 +338,11 @@ TEST(safe_runs, nothing_lost_nothing_mixed) {
       {"-md being written", names({"-md", "md.txt"}), 1,
        inputs_read + "output file md.txt is being written by another run\n", "old rows\n",
        {{"md.txt", "old metadata\n"}}, [&](const folder& dir) { return old_files(dir), hold(dir, "md.txt", LOCK_EX); }},
+      {"-nbr being written", names({"-nbr", "n.txt"}), 1,
+       groups_read + "output file n.txt is being written by another run\n", "", {{"n.txt", "old neighbours\n"}},
+       [&](const folder& dir) { return dir.file("n.txt", "old neighbours\n"), hold(dir, "n.txt", LOCK_EX); }},
+      {"-nbr on a full device", names({"-nbr", "/dev/full"}), 1,
+       groups_read + "cannot write output file /dev/full: No space left on device\n", ""},
       // Texts that collide under a fixed hash keep their codes and order.
       {"crafted texts", names({"-md", "md.txt"}), 0,
        "no atts: 3\nno rows: 40\nreading data elapsed time:  T secs.\nno. protected 20\nno. unprotected 20\n"
@@ -507,3 +518,42 @@ TEST(safe_runs, many_threads_cost_no_more_memory_to_read) {
   EXPECT_LT(static_cast<double>(many.peak_kb), 1.25 * static_cast<double>(one.peak_kb))
       << one.peak_kb << " KB with -j 1";
 }
+
+#ifdef KEL_WITH_JSON
+// The summary file takes part in the same checks: it may not name an input
+// or another output, another run may not hold it, and a summary that cannot
+// be written fails the run after everything else was written.
+TEST(safe_runs, the_summary_is_an_output_like_the_others) {
+  const struct {
+    const char* name;
+    std::vector<std::string> args;
+    int status;
+    std::string console;
+    std::vector<std::pair<std::string, std::string>> files;
+    bool held = false;
+  } cases[] = {
+      {"is the selection", names({"-json", "s.sel"}), 1, "output file s.sel is the select-options file\n", {}},
+      {"is the neighbours file", names({"-nbr", "n.txt", "-json", "./n.txt"}), 1,
+       "output file ./n.txt is the neighbours file\n", {{"n.txt", "-"}}},
+      {"being read", names({"-json", "s.json"}), 1, groups_read + "output file s.json is being read by another run\n",
+       {{"s.json", "old summary\n"}}, true},
+      {"on a full device", names({"-json", "/dev/full", "-dst", "dst.txt"}), 1,
+       finished + "cannot write output file /dev/full: No space left on device\n", {{"dst.txt", histogram}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    folder dir;
+    int held = -1;
+    if (c.held) {
+      dir.file("s.json", "old summary\n");
+      held = hold(dir, "s.json", LOCK_SH);
+    }
+    const result r = run(dir, c.args);
+    if (held > 0) close(held);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(without_timings(r.out), c.console);
+    for (const auto& [name, bytes] : c.files) EXPECT_EQ(dir.read(name), bytes) << name;
+    EXPECT_EQ(dir.read("s.sel"), select_women);
+  }
+}
+#endif

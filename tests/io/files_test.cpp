@@ -13,9 +13,11 @@
 
 #include "io/data_source.hpp"
 #include "io/fs.hpp"
+#include "io/iodigest.hpp"
 #include "io/iofile.hpp"
 #include "io/iogz.hpp"
 #include "io/open_input.hpp"
+#include "io/textout.hpp"
 #include "support/support.hpp"
 
 using namespace orv::inpout;
@@ -293,4 +295,58 @@ TEST(open_input, names_failures_and_file_sources) {
   EXPECT_EQ(open_data_source("FILE#" + path("data.csv"))->separator(), '\0');
   for (const std::string spec : {"file#data.csv#;", "", "ODBC#x"})
     EXPECT_EQ(error_of([&] { open_data_source(spec); }), "Unknown data source: " + spec);
+}
+
+namespace {
+std::string digest_of(const std::string& bytes) {
+  orv::util::sha256 d;
+  d.update(bytes.data(), bytes.size());
+  return orv::util::sha256::to_hex(d.finish());
+}
+}  // namespace
+
+// A digest taken while reading covers the content as read: decompressed for
+// gzip, every byte to the end once read_rest has drained what the reader left;
+// a read error is an error, not a shorter digest. Positions cannot move.
+TEST(open_input, a_digest_covers_the_whole_content) {
+  const std::string text = "first\nsecond\n" + std::string(100000, 'x') + "\nlast";
+  for (const std::string& name : {path("d.txt"), gz_file("d.gz", text)}) {
+    if (name == path("d.txt")) write_file(name, text);
+    orv::util::sha256 d;
+    auto s = open_input(name, ',', &d);
+    ASSERT_TRUE(s->read_line());
+    EXPECT_EQ(std::string(s->line()), "first");
+    EXPECT_EQ(s->connection()->lseek(0, LSEEK_SET), -1);
+    read_rest(*s->connection(), name);
+    EXPECT_EQ(d.size(), text.size()) << name;
+    EXPECT_EQ(orv::util::sha256::to_hex(d.finish()), digest_of(text)) << name;
+  }
+  std::string cut = read_file(gz_file("whole.gz", text));
+  write_file(path("cut.gz"), cut.substr(0, cut.size() / 2));
+  orv::util::sha256 d;
+  auto s = open_input(path("cut.gz"), ',', &d);
+  const std::string message = error_of([&] { read_rest(*s->connection(), "cut.gz"); });
+  EXPECT_EQ(message.rfind("cannot read cut.gz: ", 0), 0u) << message;
+
+  // A plain file's positional reads bypass the stream: digested apart.
+  write_file(path("p.txt"), text);
+  iofile f;
+  ASSERT_TRUE(f.open(path("p.txt"), READ | SHARE, 0644));
+  orv::util::sha256 whole;
+  digest_positional(f, whole, "p.txt");
+  EXPECT_EQ(orv::util::sha256::to_hex(whole.finish()), digest_of(text));
+}
+
+// A write that fails names the reason, whether it failed at the flush (a
+// short line) or already inside the stream (a text past the buffer's chunk).
+TEST(textout, a_failed_write_says_why) {
+  for (const std::size_t length : {std::size_t{10}, std::size_t{5000}}) {
+    orv::inpout::textout out("/dev/full");
+    out.stream() << std::string(length, 'x');
+    EXPECT_EQ(error_of([&] { out.finish(); }), "cannot write output file /dev/full: No space left on device")
+        << length;
+  }
+  orv::inpout::textout out("/dev/full");
+  out.stream() << std::string(5000, 'x');
+  EXPECT_EQ(error_of([&] { out.end_line(); }), "cannot write output file /dev/full: No space left on device");
 }

@@ -30,6 +30,8 @@ expect _kelcmd "-knn" kelcmd m.meta d.csv s.sel out.csv -k
 expect _kelcmd "-mxd -md" kelcmd m.meta d.csv s.sel out.csv -knn 8 -m
 expect _kelcmd "90 95 96 97 98 99" kelcmd m.meta d.csv s.sel out.csv -cl 9
 expect _kelcmd "97" kelcmd m.meta d.csv s.sel out.csv -knn 2 -cl 97
+expect _kelcmd "-j -json" kelcmd m.meta d.csv s.sel out.csv -nbr n.csv -j
+expect _kelcmd "-pre -perm" kelcmd m.meta d.csv s.sel out.csv -seed 3 -p
 expect _kel_import "--ignore --id" kel-import t.csv --i
 expect _kel_import "id age sex" kel-import t.csv --out p --ignore ""
 expect _kel_import "id,age id,sex" kel-import t.csv --nominal id,

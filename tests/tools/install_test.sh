@@ -22,6 +22,15 @@ expected=()
 for p in "${programs[@]}"; do expected+=("usr/bin/$p"); done
 expected+=(usr/share/bash-completion/completions/kel-import usr/share/bash-completion/completions/kelcmd
            usr/share/man/man1/kel-import.1 usr/share/man/man1/kelcmd.1)
+# The Python package, when the build has it: where the build's interpreter
+# looks under the prefix.
+python_dir=
+module=$(cd "$build" && ls python/kel/_core*.so 2>/dev/null | head -1 || true)
+if [ -n "$module" ]; then
+  python_dir=$(sed -n 's/^KEL_PYTHON_INSTALL_DIR:STRING=//p' "$build/CMakeCache.txt")
+  interpreter=$(sed -n 's/^Python3_EXECUTABLE:FILEPATH=//p' "$build/CMakeCache.txt")
+  expected+=("usr/$python_dir/kel/__init__.py" "usr/$python_dir/kel/$(basename "$module")")
+fi
 want=$(printf '%s\n' "${expected[@]}" | sort)
 
 cmake --install "$build" --prefix "$stage/usr" >/dev/null
@@ -34,6 +43,17 @@ if command -v groff >/dev/null; then
     warnings=$(groff -man -ww -z "$page" 2>&1)
     [ -z "$warnings" ] || fail "$page: $warnings"
   done
+fi
+if [ -n "$python_dir" ]; then
+  "$interpreter" -c 'import sys; sys.exit(0 if "/usr/'"$python_dir"'" in sys.path else 1)' ||
+    fail "$interpreter does not look in /usr/$python_dir"
+  PYTHONPATH="$stage/usr/$python_dir" PYTHONDONTWRITEBYTECODE=1 "$interpreter" -c '
+import kel, pandas as pd
+df = pd.DataFrame({"g": ["p", "p", "u", "u"], "x": [1, 2, 1, 3], "y": ["a", "b", "a", "a"]})
+r = kel.test(df, protected="g=p", outcome="y=a", measure=["x"], k=1)
+assert kel.__file__.startswith("'"$stage"'"), kel.__file__
+assert r.summary["counts"]["protected"] == 2
+' || fail "the installed package kel"
 fi
 echo "install: ${#expected[@]} files in place"
 

@@ -6,18 +6,18 @@ _kelcmd() {
   local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
   COMPREPLY=()
   case $prev in
-    -md|-dst) return ;;
+    -md|-dst|-nbr|-json) return ;;
     -cl) COMPREPLY=($(compgen -W "90 95 96 97 98 99" -- "$cur")); return ;;
-    -sep|-knn|-mxd|-thr|-j) COMPREPLY=(""); return ;;
+    -sep|-knn|-mxd|-thr|-j|-perm|-seed) COMPREPLY=(""); return ;;
   esac
   # The first four arguments are always the file names.
   local i words=0
   for ((i = 1; i < COMP_CWORD; i++)); do
-    case ${COMP_WORDS[i-1]} in -sep|-knn|-mxd|-thr|-cl|-md|-dst|-j) continue ;; esac
+    case ${COMP_WORDS[i-1]} in -sep|-knn|-mxd|-thr|-cl|-md|-dst|-j|-nbr|-json|-perm|-seed) continue ;; esac
     ((words++))
   done
   ((words < 4)) && return
-  COMPREPLY=($(compgen -W "-sep -knn -mxd -thr -cl -md -dst -all -pre -j" -- "$cur"))
+  COMPREPLY=($(compgen -W "-sep -knn -mxd -thr -cl -md -dst -all -pre -j -nbr -json -perm -seed" -- "$cur"))
 }
 
 # The column names in the header of the CSV file named on the line.

@@ -1,0 +1,41 @@
+# Finds what the Python package needs, and switches KEL_WITH_PYTHON off,
+# saying why, when something is missing. The interpreter is Debian's
+# /usr/bin/python3 when there is one (numpy and pandas come as its
+# packages; a python3 earlier on PATH may lack them); set Python3_EXECUTABLE
+# to use another.
+if(KEL_SANITIZE OR KEL_TSAN OR KEL_FUZZ)
+  # The interpreter loads no sanitizer run-time for the module.
+  message(STATUS "The Python package kel is not built with sanitizers")
+  set(KEL_WITH_PYTHON OFF)
+  return()
+endif()
+if(NOT KEL_WITH_JSON)
+  message(STATUS "The Python package kel needs the JSON summary (KEL_WITH_JSON; tools/deps.sh json): not built")
+  set(KEL_WITH_PYTHON OFF)
+  return()
+endif()
+if(NOT DEFINED Python3_EXECUTABLE AND EXISTS /usr/bin/python3)
+  set(Python3_EXECUTABLE /usr/bin/python3 CACHE FILEPATH "The interpreter the package kel is built for")
+endif()
+find_package(Python3 COMPONENTS Interpreter Development.Module QUIET)
+if(NOT Python3_Development.Module_FOUND)
+  message(STATUS "Python headers not found (tools/deps.sh python installs them): the package kel is not built")
+  set(KEL_WITH_PYTHON OFF)
+  return()
+endif()
+# pybind11 finds the interpreter through the same variables.
+set(PYBIND11_FINDPYTHON ON)
+find_package(pybind11 CONFIG QUIET)
+if(NOT pybind11_FOUND)
+  message(STATUS "pybind11 not found (tools/deps.sh python installs it): the package kel is not built")
+  set(KEL_WITH_PYTHON OFF)
+  return()
+endif()
+execute_process(COMMAND ${Python3_EXECUTABLE} -c "import numpy, pandas" RESULT_VARIABLE missing OUTPUT_QUIET ERROR_QUIET)
+if(NOT missing EQUAL 0)
+  message(STATUS "${Python3_EXECUTABLE} lacks numpy or pandas (tools/deps.sh python installs them): the package kel is not built")
+  set(KEL_WITH_PYTHON OFF)
+  return()
+endif()
+execute_process(COMMAND ${Python3_EXECUTABLE} -c "import pytest" RESULT_VARIABLE KEL_PYTEST_MISSING OUTPUT_QUIET ERROR_QUIET)
+message(STATUS "The Python package kel is built for ${Python3_EXECUTABLE}")
