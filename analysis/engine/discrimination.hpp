@@ -48,7 +48,7 @@ struct test_settings {
   // When set, makes every search the test runs in place of makeSearchFor's
   // own choice: a program that spreads the searches over other processes
   // hands them over through it.
-  search_provider provider;
+  search_provider provider = {};
 };
 
 struct test_counts {
