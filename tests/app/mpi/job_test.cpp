@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <map>
 #include <random>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -42,10 +43,19 @@ struct outcome {
 // A job that hangs must fail its test, not stall the suite.
 constexpr auto patience = std::chrono::seconds(120);
 
+// A JSON summary's timings as T: the only figures that may differ.
+std::string without_json_timings(const std::string& text) {
+  static const std::regex seconds("(\"[A-Za-z]+Seconds\": *)[-+.0-9eE]+");
+  return std::regex_replace(text, seconds, "$1T");
+}
+
 files regular_files(const testing_support::scratch_dir& dir) {
   files out;
   for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
-    if (entry.is_regular_file()) out[entry.path().filename().string()] = dir.read(entry.path().filename().string());
+    if (entry.is_regular_file()) {
+      const std::string name = entry.path().filename().string();
+      out[name] = name.ends_with(".json") ? without_json_timings(dir.read(name)) : dir.read(name);
+    }
   return out;
 }
 
@@ -277,6 +287,9 @@ TEST(job, fails_as_kelcmd_fails) {
       {"output folder", {"m.meta", "d.csv", "s.sel", "no/such/out.csv"}},
       {"full device", {"m.meta", "d.csv", "s.sel", "/dev/full"}},
       {"full device for the histogram", names({"-dst", "/dev/full"})},
+      {"full device for the neighbours", names({"-nbr", "/dev/full", "-perm", "2"})},
+      {"full device for the summary", names({"-json", "/dev/full", "-perm", "2"})},
+      {"neighbours file is an input", names({"-nbr", "s.sel"})},
   };
   for (const auto& c : cases) expect_same(c.name, c.inputs, c.args, {3});
 }
@@ -297,6 +310,26 @@ TEST(job, random_tables_give_kelcmds_files) {
     if (pick(rng) < 25) args.insert(args.end(), {"-cl", "95"});
     expect_same("round " + std::to_string(round), t, args, {static_cast<unsigned>(round % 3 + 1)});
   }
+}
+
+// The neighbours file, the JSON summary (its input digests made on rank 0
+// from the bytes it broadcast, a gzip input's after decompression) and the
+// placebo runs, whose searches are spread over the ranks too: kelcmd's
+// files and console, timings aside. -j is given: without it the summary
+// names the threads each rank had, and Open MPI binds a rank to one core
+// when there are no more ranks than cores.
+TEST(job, evidence_and_placebo_runs_as_kelcmd) {
+  files gz = small();
+  gz["d.csv.gz"] = gz.at("d.csv");
+  gz.erase("d.csv");
+  expect_same("small, gzip", gz,
+              {"m.meta", "d.csv.gz", "s.sel", "out.csv", "-nbr", "n.csv", "-json", "s.json", "-perm", "6", "-seed",
+               "5", "-dst", "d.txt", "-j", "2"});
+  std::mt19937 rng(2026);
+  expect_same("random, all", random_table(rng, 400, false),
+              names({"-all", "-knn", "4", "-nbr", "n.csv", "-json", "s.json", "-perm", "5", "-j", "2"}), {2});
+  expect_same("random, prevention", random_table(rng, 300, true),
+              names({"-pre", "-knn", "3", "-mxd", "0.5", "-nbr", "n.csv", "-perm", "4", "-seed", "9"}), {3});
 }
 
 // Enough results that every worker sends several messages, while the leader
