@@ -422,6 +422,27 @@ TEST(job, inputs_only_rank_zero_can_read) {
     EXPECT_EQ(got.status, alone.status) << r;
     EXPECT_EQ(got.console, alone.console) << r;
   }
+#ifdef KEL_WITH_JSON
+  // A select-options file that breaks off after the lines the run needs:
+  // with a summary every byte goes through the digest, so the run fails as
+  // kelcmd's does, on every rank.
+  std::string long_select = select_women;
+  for (int i = 0; i < 20000; ++i) long_select += "more " + std::to_string(i * 7919 % 10007) + "\n";
+  const std::string sgz = folder_with({{"s.sel.gz", long_select}})->read("s.sel.gz");
+  const std::vector<std::string> sargs{"m.meta", "d.csv", "s.sel.gz", "out.csv", "-json", "s.json"};
+  const auto fresh_select = [&](const std::vector<std::string>& argv) {
+    auto dir = folder_with(small());
+    dir->file("s.sel.gz", sgz.substr(0, sgz.size() / 2));
+    return run_in(*dir, argv);
+  };
+  const outcome select_alone = fresh_select(kelcmd(sargs));
+  EXPECT_EQ(select_alone.status, 1);
+  EXPECT_NE(select_alone.console.find("cannot read s.sel.gz"), std::string::npos) << select_alone.console;
+  const outcome select_job = fresh_select(job(2, sargs));
+  EXPECT_EQ(select_job.status, 1) << select_job.errors;
+  EXPECT_EQ(select_job.console, select_alone.console);
+  EXPECT_EQ(select_job.left, select_alone.left);
+#endif
 }
 
 namespace {
