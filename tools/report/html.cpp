@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 namespace kelreport {
@@ -65,7 +66,7 @@ std::string coord(double x) {
 
 const char* const style = R"(
 :root{color-scheme:light;--ink:#1a1a1a;--muted:#555;--line:#c8c8c8;--accent:#0b4f8a;--flag:#a11d1d;--mark:#ffe08a;--bg2:#f3f5f7}
-body{font:15px/1.45 system-ui,-apple-system,"Segoe UI",Roboto,"Helvetica Neue",Arial,sans-serif;color:var(--ink);background:#fff;margin:0 auto;max-width:78rem;padding:1rem 1.5rem 3rem}
+body{font:15px/1.45 system-ui,-apple-system,"Segoe UI",Roboto,"Helvetica Neue",Arial,sans-serif;color:var(--ink);background:#fff;margin:0 auto;max-width:100rem;padding:1rem 1.5rem 3rem}
 h1{font-size:1.6rem;margin:.5rem 0}h2{font-size:1.25rem;margin:2rem 0 .5rem;border-bottom:2px solid var(--accent);padding-bottom:.2rem}
 p.lead{color:var(--muted);margin-top:0}
 table{border-collapse:collapse;margin:.5rem 0 1rem}caption{text-align:left;font-weight:600;padding:.3rem 0;caption-side:top}
@@ -83,8 +84,10 @@ svg text{font:12px system-ui,Arial,sans-serif;fill:#1a1a1a}
 table.flagged tbody{border-top:2px solid #888}
 tr.evidence>td{padding:0 .5rem;border-top:none}
 details>summary{cursor:pointer;color:var(--accent);padding:.2rem 0}
-.pair{display:flex;flex-wrap:wrap;gap:1rem;align-items:flex-start;padding:.3rem 0 .6rem}
-.pair table{margin:0}
+.pair{display:grid;grid-template-columns:repeat(2,minmax(0,1fr));gap:.8rem;align-items:start;padding:.3rem 0 .6rem}
+.pair>div{overflow-x:auto}
+@media (max-width:64rem){.pair{grid-template-columns:minmax(0,1fr)}}
+.pair table{margin:0;font-size:.78rem}.pair th,.pair td{padding:.1rem .25rem}.pair caption{font-size:.85rem}
 tr.self td,tr.self th{background:var(--bg2);font-weight:600}
 mark{background:var(--mark);color:#000;padding:0 .15rem}
 .legend mark{font-weight:600}
@@ -96,7 +99,8 @@ mark{background:var(--mark);color:#000;padding:0 .15rem}
  thead th,tr.self td,tr.self th,.verdict{background:none}
  mark{background:none;font-weight:700;text-decoration:underline}
  tbody{break-inside:avoid}
- .scroll{overflow:visible}
+ .scroll,.pair>div{overflow:visible}
+ .pair{grid-template-columns:minmax(0,1fr)}
 }
 )";
 
@@ -366,28 +370,37 @@ void value_cells(std::string& o, const std::vector<std::string>& values, const s
   }
 }
 
+// Four digits are enough to compare neighbours; the exact text stays in the
+// cell's tooltip.
+std::string distance_cell(const std::string& exact) {
+  char* end = nullptr;
+  const double d = std::strtod(exact.c_str(), &end);
+  const std::string shown = end && *end == '\0' && !exact.empty() ? number(d, 4) : exact;
+  return "<td class=\"n\" title=\"" + escape(exact) + "\">" + escape(shown) + "</td>";
+}
+
 void neighbour_table(std::string& o, const report& r, const tuple_evidence& t, bool protectedSide) {
   const auto& list = protectedSide ? t.protectedNeighbours : t.unprotectedNeighbours;
   const unsigned matching = protectedSide ? t.protectedMatching : t.unprotectedMatching;
-  o += std::string("<table>\n<caption>") + std::to_string(list.size()) + " nearest " +
+  o += std::string("<div><table>\n<caption>") + std::to_string(list.size()) + " nearest " +
        (protectedSide ? "protected" : "unprotected") + " neighbours of row " + std::to_string(t.row) + ", " +
        std::to_string(matching) + " with its outcome</caption>\n";
-  o += "<thead><tr><th scope=\"col\" class=\"n\">Rank</th><th scope=\"col\" class=\"n\">Row</th>"
+  o += "<thead><tr><th scope=\"col\" class=\"n\">#</th><th scope=\"col\" class=\"n\">Row</th>"
        "<th scope=\"col\" class=\"n\">Distance</th>";
   for (const std::string& c : r.columns) o += "<th scope=\"col\">" + escape(c) + "</th>";
-  o += "<th scope=\"col\">Same outcome</th></tr></thead>\n<tbody>\n";
+  o += "<th scope=\"col\">Match</th></tr></thead>\n<tbody>\n";
   o += "<tr class=\"self\"><td class=\"n\"></td><th scope=\"row\" class=\"n\">" + std::to_string(t.row) +
-       "</th><td class=\"n\">the tuple</td>";
+       "</th><td class=\"n\">tuple</td>";
   value_cells(o, t.values, nullptr);
   o += "<td></td></tr>\n";
   unsigned rank = 0;
   for (const neighbour& n : list) {
     o += "<tr><td class=\"n\">" + std::to_string(++rank) + "</td><th scope=\"row\" class=\"n\">" +
-         std::to_string(n.row) + "</th><td class=\"n\">" + escape(n.distance) + "</td>";
+         std::to_string(n.row) + "</th>" + distance_cell(n.distance);
     value_cells(o, n.values, &t.values);
     o += std::string("<td>") + (n.match ? "yes" : "no") + "</td></tr>\n";
   }
-  o += "</tbody>\n</table>\n";
+  o += "</tbody>\n</table></div>\n";
 }
 
 void flagged_section(std::string& o, const report& r) {
