@@ -20,8 +20,9 @@ declare -A packages=(
   [fuzz]="clang-14 libclang-rt-14-dev"
   [package]="dpkg-dev file binutils groff-base"
   [json]="nlohmann-json3-dev python3-jsonschema"
+  [report]="chromium"
 )
-features=(build sqlite tests bench fuzz package json)
+features=(build sqlite tests bench fuzz package json report)
 
 check=0
 chosen=()

@@ -185,10 +185,11 @@ DOM_FACTS = r"""(() => {
   };
 })()"""
 
-# Under print media, the content of a closed <details> must take up room.
+# Whether the neighbours of a closed tuple are shown: not on screen, but
+# under print media.
 PRINT_EXPANDED = r"""(() => {
   const d = document.querySelector('table.flagged details');
-  return !d.open && d.querySelector('table').getBoundingClientRect().height > 0;
+  return !d.open && d.querySelector('table').checkVisibility();
 })()"""
 
 
@@ -269,6 +270,8 @@ def main():
         print(f"screenshot: {os.path.join(work, 'report.png')} ({len(png)} bytes)")
 
         page.evaluate("document.querySelector('table.flagged details').open = false")
+        if page.evaluate(PRINT_EXPANDED) is not False:
+            failures.append("a closed tuple shows its neighbours on screen")
         page.send("Emulation.setEmulatedMedia", {"media": "print"})
         if page.evaluate(PRINT_EXPANDED) is not True:
             failures.append("print media does not expand the neighbours of a closed tuple")
