@@ -86,6 +86,8 @@ tr.evidence>td{padding:0 .5rem;border-top:none}
 details>summary{cursor:pointer;color:var(--accent);padding:.2rem 0}
 .pair{display:grid;grid-template-columns:repeat(2,minmax(0,1fr));gap:.8rem;align-items:start;padding:.3rem 0 .6rem}
 .pair>div{overflow-x:auto}
+.pair.wide{grid-template-columns:minmax(0,1fr)}
+.pair td{white-space:nowrap}
 @media (max-width:64rem){.pair{grid-template-columns:minmax(0,1fr)}}
 .pair table{margin:0;font-size:.78rem}.pair th,.pair td{padding:.1rem .25rem}.pair caption{font-size:.85rem}
 tr.self td,tr.self th{background:var(--bg2);font-weight:600}
@@ -212,7 +214,7 @@ struct marker {
 void bar_chart(std::string& o, const std::string& id, const std::string& title, const std::string& desc,
                double lo, double hi, const std::vector<bar>& bars, const std::vector<marker>& marks,
                const std::string& xLabel, int ticks) {
-  const double w = 720, h = 260, left = 56, right = 16, top = 28, bottom = 44;
+  const double w = 720, h = 272, left = 56, right = 16, top = 40, bottom = 44;
   const double pw = w - left - right, ph = h - top - bottom;
   std::uint64_t most = 1;
   for (const bar& b : bars) most = std::max(most, b.n);
@@ -247,12 +249,15 @@ void bar_chart(std::string& o, const std::string& id, const std::string& title, 
   }
   o += "<text x=\"" + coord(left + pw / 2) + "\" y=\"" + coord(h - 6) + "\" text-anchor=\"middle\">" +
        escape(xLabel) + "</text>\n";
-  for (const marker& m : marks) {
+  // Labels one above the other, so that close marks keep readable labels.
+  for (std::size_t i = 0; i < marks.size(); ++i) {
+    const marker& m = marks[i];
     const double x = X(std::clamp(m.x, lo, hi));
-    o += "<line class=\"" + m.cls + "\" x1=\"" + coord(x) + "\" y1=\"" + coord(top - 6) + "\" x2=\"" + coord(x) +
+    o += "<line class=\"" + m.cls + "\" x1=\"" + coord(x) + "\" y1=\"" + coord(top - 20) + "\" x2=\"" + coord(x) +
          "\" y2=\"" + coord(top + ph) + "\"/>\n";
     const bool toLeft = x > left + pw * 0.7;
-    o += "<text x=\"" + coord(x + (toLeft ? -4 : 4)) + "\" y=\"" + coord(top - 10) + "\" text-anchor=\"" +
+    o += "<text x=\"" + coord(x + (toLeft ? -4 : 4)) + "\" y=\"" + coord(top - 24 + 14.0 * static_cast<double>(i)) +
+         "\" text-anchor=\"" +
          (toLeft ? "end" : "start") + "\">" + escape(m.label) + "</text>\n";
   }
   o += "</svg>\n";
@@ -428,6 +433,8 @@ void flagged_section(std::string& o, const report& r) {
        "<th scope=\"col\" class=\"n\">Unprotected with its outcome</th>";
   for (const std::string& c : r.columns) o += "<th scope=\"col\">" + escape(c) + "</th>";
   o += "</tr></thead>\n";
+  // Side by side while two tables fit a screen; one above the other beyond.
+  const std::string pairClass = r.columns.size() > 7 ? "pair wide" : "pair";
   std::size_t place = 0;
   for (const tuple_evidence& t : r.flagged) {
     o += "<tbody id=\"row-" + std::to_string(t.row) + "\">\n<tr><td class=\"n\">" + std::to_string(++place) +
@@ -437,7 +444,8 @@ void flagged_section(std::string& o, const report& r) {
          "</td>";
     value_cells(o, t.values, nullptr);
     o += "</tr>\n<tr class=\"evidence\"><td colspan=\"" + std::to_string(width) +
-         "\"><details><summary>Neighbours of row " + std::to_string(t.row) + "</summary>\n<div class=\"pair\">\n";
+         "\"><details><summary>Neighbours of row " + std::to_string(t.row) + "</summary>\n<div class=\"" +
+         pairClass + "\">\n";
     neighbour_table(o, r, t, true);
     neighbour_table(o, r, t, false);
     o += "</div>\n</details></td></tr>\n</tbody>\n";
