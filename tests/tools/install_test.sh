@@ -22,6 +22,9 @@ expected=()
 for p in "${programs[@]}"; do expected+=("usr/bin/$p"); done
 expected+=(usr/share/bash-completion/completions/kel-import usr/share/bash-completion/completions/kelcmd
            usr/share/man/man1/kel-import.1 usr/share/man/man1/kelcmd.1)
+if [ -x "$build/app/kel-report" ]; then
+  expected+=(usr/bin/kel-report usr/share/bash-completion/completions/kel-report usr/share/man/man1/kel-report.1)
+fi
 want=$(printf '%s\n' "${expected[@]}" | sort)
 
 cmake --install "$build" --prefix "$stage/usr" >/dev/null
@@ -29,6 +32,9 @@ got=$(cd "$stage" && find . -type f | sed 's|^\./||' | sort)
 [ "$got" = "$want" ] || fail "installed files:"$'\n'"$got"$'\n'"expected:"$'\n'"$want"
 "$stage/usr/bin/kelcmd" | head -1 | grep -q '^Command line: kelcmd ' || fail "installed kelcmd"
 "$stage/usr/bin/kel-import" | head -1 | grep -q '^Command line: kel-import ' || fail "installed kel-import"
+if [ -x "$build/app/kel-report" ]; then
+  "$stage/usr/bin/kel-report" | head -1 | grep -q '^Command line: kel-report ' || fail "installed kel-report"
+fi
 if command -v groff >/dev/null; then
   for page in "$stage"/usr/share/man/man1/*.1; do
     warnings=$(groff -man -ww -z "$page" 2>&1)
