@@ -303,6 +303,26 @@ TEST_F(report_run, the_example_gives_a_page_and_the_console_says_what_it_holds) 
   EXPECT_EQ(page.find("https:"), std::string::npos);
 }
 
+// The verdicts worked out again from the neighbours must give the run's own
+// counts in every mode, or the report refuses the run.
+TEST_F(report_run, every_mode_gives_the_counts_of_the_run) {
+  const std::vector<std::vector<std::string>> modes{
+      {"-all"}, {"-pre"}, {"-cl", "95"}, {"-mxd", "0.2"}, {"-all", "-cl", "99", "-mxd", "0.25"}, {"-thr", "-inf"}};
+  for (const auto& mode : modes) {
+    std::vector<std::string> args{"hiring.meta", "hiring.csv", "hiring-women.sel", "m.csv", "-knn", "4",
+                                  "-nbr",        "m-nbr.csv",  "-json",            "m.json"};
+    args.insert(args.end(), mode.begin(), mode.end());
+    const auto run = importtest::run(KELCMD_PATH, *dir, args);
+    ASSERT_EQ(run.status, 0) << run.out;
+    const std::string flagged = run.out.substr(run.out.find(" class value, ") + 14);
+    const auto r = report({"--summary", "m.json", "--neighbours", "m-nbr.csv", "--out", "m.html", "hiring.meta",
+                           "hiring.csv", "hiring-women.sel"});
+    EXPECT_EQ(r.status, 0) << mode[0] << ": " << r.err;
+    EXPECT_EQ(r.out.substr(0, r.out.find(" flagged")), "report: m.html, " + flagged.substr(0, flagged.find(' ')))
+        << mode[0];
+  }
+}
+
 TEST_F(report_run, failures_write_nothing_and_exit_with_their_status) {
   // Usage, and rejected command lines.
   EXPECT_EQ(report({}).status, 0);
@@ -317,6 +337,15 @@ TEST_F(report_run, failures_write_nothing_and_exit_with_their_status) {
   auto r = report(with("bad.html", "changed.csv"));
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("data file changed.csv is not the one the summary's run read"), std::string::npos) << r.err;
+  EXPECT_FALSE(std::filesystem::exists(dir->path("bad.html")));
+
+  // A neighbours file cut short.
+  const std::string nbr = dir->read("nbr.csv");
+  dir->write("cut.csv", nbr.substr(0, nbr.find('\n', nbr.size() / 2) + 1));
+  r = report({"--summary", "s.json", "--neighbours", "cut.csv", "--out", "bad.html", "hiring.meta", "hiring.csv",
+              "hiring-women.sel"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("cut.csv does not belong to the summary's run"), std::string::npos) << r.err;
   EXPECT_FALSE(std::filesystem::exists(dir->path("bad.html")));
 
   // The page never replaces an input, by the same name or another path.
