@@ -77,7 +77,7 @@ TEST(report_page, every_text_from_the_inputs_is_escaped) {
   r.flagged[0].values[1] = attack;
   r.flagged[0].protectedNeighbours[0].values[0] = attack;
   r.flagged[0].unprotectedNeighbours[0].distance = attack;
-  r.acondText = r.ccondText = r.measureText = r.neighboursName = r.run.data.name = r.run.mode = attack;
+  r.acondText = r.ccondText = r.measureText = r.neighboursFile.name = r.summaryFile.name = r.run.data.name = r.run.mode = attack;
   r.run.metadata.sha256 = r.run.version = r.run.separator = attack;
   const std::string page = lower(build_html(r));
   EXPECT_EQ(page.find("<script"), std::string::npos);

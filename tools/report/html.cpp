@@ -133,7 +133,7 @@ void settings_section(std::string& o, const report& r) {
   row("Program", "kelcmd " + escape(s.version));
   o += "</tbody>\n</table>\n";
 
-  o += "<div class=\"scroll\"><table>\n<caption>Inputs, as the run read them</caption>\n";
+  o += "<div class=\"scroll\"><table>\n<caption>Files, as read (the run's inputs by the run, its summary and neighbours by this report)</caption>\n";
   o += "<thead><tr><th scope=\"col\">File</th><th scope=\"col\">Name</th><th scope=\"col\" class=\"n\">Bytes</th>"
        "<th scope=\"col\">SHA-256</th></tr></thead>\n<tbody>\n";
   const auto input = [&](const char* what, const input_file& f) {
@@ -143,8 +143,8 @@ void settings_section(std::string& o, const report& r) {
   input("Metadata", s.metadata);
   input("Data", s.data);
   input("Select options", s.select);
-  o += "<tr><th scope=\"row\">Neighbours</th><td>" + escape(r.neighboursName) +
-       "</td><td class=\"n\"></td><td></td></tr>\n";
+  input("Summary", r.summaryFile);
+  input("Neighbours", r.neighboursFile);
   o += "</tbody>\n</table></div>\n";
 
   o += "<table>\n<caption>Counts</caption>\n<tbody>\n";

@@ -311,8 +311,13 @@ void read_neighbours(orv::inpout::stream& in, const std::string& name, kel::data
 
 report gather(const report_inputs& in) {
   report r;
-  r.run = parse_summary(read_whole(in.summary), in.summary);
-  r.neighboursName = in.neighbours;
+  const std::string summaryText = read_whole(in.summary);
+  r.run = parse_summary(summaryText, in.summary);
+  {
+    orv::util::sha256 d;
+    d.update(summaryText.data(), summaryText.size());
+    r.summaryFile = {in.summary, summaryText.size(), orv::util::sha256::to_hex(d.finish())};
+  }
   const summary& s = r.run;
   const char sep = s.separator[0];
 
@@ -358,8 +363,11 @@ report gather(const report_inputs& in) {
   r.columns.push_back(data.classAtt->name);
 
   {
-    const auto nbr = orv::inpout::open_input(in.neighbours, ',');
+    orv::util::sha256 d;
+    const auto nbr = orv::inpout::open_input(in.neighbours, ',', &d);
     read_neighbours(*nbr, in.neighbours, data, s, r);
+    orv::inpout::read_rest(*nbr->connection(), in.neighbours);
+    r.neighboursFile = {in.neighbours, d.size(), orv::util::sha256::to_hex(d.finish())};
   }
   // Values only for the tuples shown.
   const auto values = [&](unsigned row) {

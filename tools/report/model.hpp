@@ -75,7 +75,8 @@ struct tuple_evidence {
 
 struct report {
   summary run;
-  std::string neighboursName;
+  // The two files of the run itself, with their digests as read.
+  input_file summaryFile, neighboursFile;
   // The select-options lines as written: a-cond, c-cond, measured attributes.
   std::string acondText, ccondText, measureText;
   // The columns shown for a tuple: the measured attributes, then the class
