@@ -114,7 +114,7 @@ TEST(report_page, the_cut_names_the_rest_and_a_full_list_says_so) {
 
   r.flagged.resize(1);
   r.flaggedTotal = 2;
-  EXPECT_NE(build_html(r).find("The 1 with the highest diff are listed; 1 more is not shown."), std::string::npos);
+  EXPECT_NE(build_html(r).find("The one with the highest diff is listed; 1 more is not shown."), std::string::npos);
   r.flaggedTotal = 1;
   page = build_html(r);
   EXPECT_NE(page.find("1 tuple was flagged"), std::string::npos);

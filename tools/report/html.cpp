@@ -419,7 +419,9 @@ void flagged_section(std::string& o, const report& r) {
        " flagged: their outcome is shared by more of their protected neighbours than of their unprotected ones, by "
        "at least the threshold. ";
   if (rest > 0)
-    o += "The " + count(r.flagged.size()) + " with the highest diff are listed; " + count(rest) +
+    o += (r.flagged.size() == 1 ? std::string("The one with the highest diff is listed; ")
+                                : "The " + count(r.flagged.size()) + " with the highest diff are listed; ") +
+         count(rest) +
          (rest == 1 ? " more is" : " more are") + " not shown.";
   else
     o += "All are listed, highest diff first.";
