@@ -21,8 +21,9 @@ declare -A packages=(
   [package]="dpkg-dev file binutils groff-base"
   [json]="nlohmann-json3-dev python3-jsonschema"
   [python]="pybind11-dev python3-dev python3-numpy python3-pandas python3-pytest"
+  [report]="chromium"
 )
-features=(build sqlite tests bench fuzz package json python)
+features=(build sqlite tests bench fuzz package json python report)
 
 check=0
 chosen=()
