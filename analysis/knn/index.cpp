@@ -1,0 +1,475 @@
+#include "analysis/knn/index.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cassert>
+#include <cmath>
+#include <limits>
+
+#include "analysis/knn/dispatch.hpp"
+#include "analysis/knn/layout.hpp"
+#include "analysis/knn/scan.hpp"
+#include "analysis/knn/tree.hpp"
+#include "util/error.hpp"
+#include "util/parallel.hpp"
+
+namespace kel {
+
+using detail::tree_node;
+
+namespace {
+
+constexpr unsigned blockQueries = 32;  // queries a thread takes at a time
+
+// The cost model, in units of one candidate distance of the scan (which
+// computes each loaded candidate for several queries at once). A leaf's
+// distance costs more (one query per pass, a call per leaf), a node's bound
+// more still (every term, and the frontier); both were measured on the
+// census and hiring tables. The index is taken when its estimate is below
+// the scan's by a clear margin, since the sample is a sample.
+constexpr double leafRowCost = 1.6;
+constexpr double nodeCost = 6.0;
+constexpr double margin = 2.0;
+// Building the trees costs about this many scan distances per row and level.
+constexpr double buildCost = 12.0;
+// The sample: queries spread evenly over the run, in rounds, at most one
+// query in sampleShare.
+constexpr std::size_t sampleRound = 16;
+constexpr std::size_t sampleRounds = 4;
+constexpr std::size_t sampleShare = 32;
+
+struct frontier_entry {
+  float bound;
+  std::uint32_t minRow;
+  std::uint32_t node;
+};
+
+// The frontier is a min-heap in (bound, smallest row) order.
+struct later_order {
+  bool operator()(const frontier_entry& a, const frontier_entry& b) const {
+    return before({b.bound, b.minRow}, {a.bound, a.minRow});
+  }
+};
+constexpr later_order later;
+
+// What the hit callback needs for one leaf.
+struct leaf_pass {
+  topk* selection = nullptr;
+  float* thr = nullptr;            // the kernel's threshold on sums
+  float below = 0.0f, upTo = 0.0f;  // once the selection is full: sums below and up to its greatest distance
+  const unsigned* rows = nullptr;  // the leaf's rows
+  unsigned end = 0;                // the leaf's row count; later lanes are padding
+  unsigned query = 0;
+  float nf = 1.0f;
+};
+
+// A leaf's rows increase, so once the selection is full a candidate that
+// ties its greatest distance can enter only while its row is below that
+// neighbour's: the threshold admits ties until the rows pass it.
+void onLeafHits(void* ctx, unsigned, unsigned first, std::uint32_t lanes, const float* sums) {
+  leaf_pass& p = *static_cast<leaf_pass*>(ctx);
+  while (lanes) {
+    const unsigned lane = static_cast<unsigned>(__builtin_ctz(lanes));
+    lanes &= lanes - 1;
+    const unsigned idx = first + lane;
+    if (idx >= p.end) break;
+    const unsigned row = p.rows[idx];
+    if (row == p.query) continue;
+    if (p.selection->offer({sums[lane] / p.nf, row}) && p.selection->full()) {
+      const neighbour& worst = p.selection->worst();
+      p.upTo = sumBound(worst.distance, p.nf);
+      p.below = sumBoundBelow(worst.distance, p.nf);
+      *p.thr = row >= worst.row ? p.below : p.upTo;
+    }
+  }
+}
+
+}  // namespace
+
+struct index_search::work {
+  std::uint64_t rows = 0;   // candidate distances computed
+  std::uint64_t nodes = 0;  // node bounds computed
+
+  work& operator+=(const work& o) {
+    rows += o.rows;
+    nodes += o.nodes;
+    return *this;
+  }
+};
+
+// Per-thread scratch: one prepared query, its terms for the bounds, the
+// frontier and the selection.
+class index_search::worker {
+ public:
+  explicit worker(const index_search& s) : search(s), m(s.columns.measures.size()), nf(static_cast<float>(m)) {
+    for (std::size_t j = 0; j < m; ++j) desc.push_back(s.plan[j].desc);
+    prepared = std::make_unique<detail::aligned_words>(m * detail::slotWords);
+    terms.resize(m);
+    std::size_t ordinals = 0;
+    for (const measure_column& c : s.columns.measures) ordinals += c.kind == measure_kind::ordinal;
+    tables.resize(ordinals * 64);
+  }
+
+  // The results of queries, the first of them at position `first` of the run.
+  void run(std::span<const unsigned> queries, std::size_t first, const search_settings& settings,
+           detail::kernel_fn kernel, result_block& out) {
+    out.reset(first, queries);
+    for (std::size_t i = 0; i < queries.size(); ++i) {
+      prepare(queries[i]);
+      for (group g : {group::unprotected, group::protected_}) {
+        find(search.tree(g), queries[i], settings, kernel);
+        const std::span<neighbour> chosen = selection.take();
+        const class_column& cls = search.columns.outcome;
+        unsigned matching = 0;
+        for (const neighbour& e : chosen) matching += cls.matches(queries[i], e.row);
+        out.set(i, g, chosen, matching);
+      }
+    }
+  }
+
+  // Both searches of one query, for their work only.
+  void sample(unsigned query, const search_settings& settings, detail::kernel_fn kernel) {
+    prepare(query);
+    for (group g : {group::unprotected, group::protected_}) find(search.tree(g), query, settings, kernel);
+  }
+
+  work done;
+
+ private:
+  enum class term : std::uint8_t { present, missing, nominal, ordinal };
+  struct query_term {
+    term kind = term::present;
+    float value = 0.0f;         // present: the query's value
+    std::uint64_t bit = 0;      // nominal: the query's code bit, 0 when missing
+    const float* table = nullptr;  // ordinal: the term against each code bit
+  };
+
+  void prepare(unsigned row) {
+    const std::span<const measure_column> measures = search.columns.measures;
+    detail::prepareQuery(measures, search.plan, row, prepared->p);
+    float* table = tables.data();
+    for (std::size_t j = 0; j < m; ++j) {
+      const measure_column& c = measures[j];
+      query_term& t = terms[j];
+      switch (c.kind) {
+        case measure_kind::continuous:
+          t.kind = c.values[row] == missingValue ? term::missing : term::present;
+          t.value = c.values[row];
+          break;
+        case measure_kind::nominal: {
+          t.kind = term::nominal;
+          const detail::code_list& list = search.lists[j];
+          const std::size_t at = list.indexOf(c.codes[row]);
+          t.bit = c.codes[row] == c.missingCode || at == list.codes.size() ? 0 : detail::code_list::bitOf(at);
+          break;
+        }
+        case measure_kind::ordinal: {
+          t.kind = term::ordinal;
+          t.table = table;
+          const std::vector<std::int32_t>& codes = search.lists[j].codes;
+          const std::size_t n = std::min<std::size_t>(codes.size(), 64);
+          for (std::size_t b = 0; b < n; ++b)
+            table[b] = ordinalTerm(static_cast<std::uint32_t>(c.codes[row]), static_cast<std::uint32_t>(codes[b]),
+                                   static_cast<std::uint32_t>(c.missingCode), c.maxCode);
+          // The shared bit stands for many codes: nothing is known of them.
+          if (codes.size() > 64) table[detail::sharedBit] = 0.0f;
+          table += 64;
+          break;
+        }
+      }
+    }
+  }
+
+  // The least term of a continuous attribute over a node's rows for a
+  // present query value: |q - the nearer edge| as the kernels compute
+  // |q - b| (fl(lo - q) = |fl(q - lo)|), 0 inside, the missing term if
+  // that is less and some value is missing.
+  static float boxTerm(float q, const std::uint64_t* w) {
+    const float lo = std::bit_cast<float>(static_cast<std::uint32_t>(w[0]));
+    const float hi = std::bit_cast<float>(static_cast<std::uint32_t>(w[0] >> 32));
+    const float cap = std::bit_cast<float>(static_cast<std::uint32_t>(w[1]));
+    const float t = std::max(std::max(lo - q, q - hi), 0.0f);
+    return std::min(t, cap);
+  }
+
+  static float leastTerm(std::uint64_t codes, const float* table) {
+    float t = std::numeric_limits<float>::infinity();
+    for (; codes != 0; codes &= codes - 1) t = std::min(t, table[std::countr_zero(codes)]);
+    return t;
+  }
+
+  // No row of either described node is nearer than its bound. Two chains of
+  // additions, one per node, side by side.
+  void bounds(const std::uint64_t* a, const std::uint64_t* b, float& boundA, float& boundB) const {
+    float sa = 0.0f, sb = 0.0f;
+    for (std::size_t j = 0; j < m; ++j, a += 2, b += 2) {
+      const query_term& q = terms[j];
+      float ta = missingTerm, tb = missingTerm;
+      switch (q.kind) {
+        case term::present:
+          ta = boxTerm(q.value, a);
+          tb = boxTerm(q.value, b);
+          break;
+        case term::missing:
+          break;
+        case term::nominal:
+          ta = (a[0] & q.bit) != 0 ? 0.0f : 1.0f;
+          tb = (b[0] & q.bit) != 0 ? 0.0f : 1.0f;
+          break;
+        case term::ordinal:
+          ta = leastTerm(a[0], q.table);
+          tb = leastTerm(b[0], q.table);
+          break;
+      }
+      sa = sa + ta;
+      sb = sb + tb;
+    }
+    boundA = sa / nf;
+    boundB = sb / nf;
+  }
+
+  // The selection of one group for the prepared query.
+  void find(const detail::group_tree& t, unsigned query, const search_settings& settings, detail::kernel_fn kernel) {
+    selection.start(settings.k, settings.maxDistance);
+    if (t.empty()) return;
+    const float maxDistance = settings.maxDistance;
+    // Whether a node of this bound and smallest row may hold a row that
+    // enters the selection.
+    const auto admits = [&](float d, std::uint32_t minRow) {
+      if (!selection.full()) return !(maxDistance < d);
+      const neighbour& w = selection.worst();
+      return d < w.distance || (d == w.distance && minRow < w.row);
+    };
+    float thr = 0.0f;
+    leaf_pass pass;
+    pass.selection = &selection;
+    pass.thr = &thr;
+    pass.upTo = sumBound(maxDistance, nf);
+    pass.query = query;
+    pass.nf = nf;
+    detail::kernel_args a;
+    a.desc = desc.data();
+    a.ncols = static_cast<unsigned>(m);
+    a.nq = 1;
+    a.query[0] = prepared->p;
+    a.thr = &thr;
+    a.hits = onLeafHits;
+    a.ctx = &pass;
+
+    frontier.clear();
+    float rootBound, unused;
+    bounds(t.describe(0), t.describe(0), rootBound, unused);
+    ++done.nodes;
+    std::uint32_t node = admits(rootBound, t.node(0).minRow) ? 0 : tree_node::none;
+    while (node != tree_node::none) {
+      // Down the nearer side, the other one left for later.
+      for (;;) {
+        const tree_node& n = t.node(node);
+        if (n.left == tree_node::none) {
+          thr = selection.full() && n.minRow > selection.worst().row ? pass.below : pass.upTo;
+          pass.rows = t.leafRowList().data() + n.begin;
+          pass.end = n.end - n.begin;
+          a.cols = t.leafColumns(n);
+          a.stride = n.stride();
+          a.begin = 0;
+          a.end = n.end - n.begin;
+          kernel(a);
+          done.rows += n.end - n.begin;
+          break;
+        }
+        frontier_entry near{0.0f, t.node(n.left).minRow, n.left};
+        frontier_entry far{0.0f, t.node(n.right).minRow, n.right};
+        bounds(t.describe(n.left), t.describe(n.right), near.bound, far.bound);
+        done.nodes += 2;
+        if (later(near, far)) std::swap(near, far);
+        if (admits(far.bound, far.minRow)) {
+          frontier.push_back(far);
+          std::push_heap(frontier.begin(), frontier.end(), later);
+        }
+        if (!admits(near.bound, near.minRow)) break;
+        node = near.node;
+      }
+      // The nearest node left, unless even it holds nothing that may enter:
+      // then neither does any other.
+      node = tree_node::none;
+      if (!frontier.empty()) {
+        std::pop_heap(frontier.begin(), frontier.end(), later);
+        const frontier_entry e = frontier.back();
+        frontier.pop_back();
+        if (admits(e.bound, e.minRow)) node = e.node;
+      }
+    }
+  }
+
+  const index_search& search;
+  std::size_t m;
+  float nf;
+  std::vector<detail::col_desc> desc;
+  std::unique_ptr<detail::aligned_words> prepared;
+  std::vector<query_term> terms;
+  std::vector<float> tables;
+  std::vector<frontier_entry> frontier;
+  topk selection;
+};
+
+const char* choiceName(index_report::choice c) {
+  switch (c) {
+    case index_report::choice::none: return "none";
+    case index_report::choice::forced: return "index (forced)";
+    case index_report::choice::index: return "index";
+    case index_report::choice::small: return "scan (too few queries for the index)";
+    case index_report::choice::sample: return "scan (the sample found the index not clearly cheaper)";
+    case index_report::choice::scan: return "scan (forced)";
+  }
+  return "?";
+}
+
+index_search::index_search(const search_columns& cols, std::span<const unsigned> protectedList,
+                           std::span<const unsigned> unprotectedList)
+    : columns(cols), protectedRows(protectedList.begin(), protectedList.end()),
+      unprotectedRows(unprotectedList.begin(), unprotectedList.end()) {
+  if (columns.measures.empty()) throw orv::util::error("neighbour search: no measured attributes");
+  // Layout positions, padding included, are 32-bit.
+  for (const auto* rows : {&protectedRows, &unprotectedRows})
+    if (rows->size() > (std::uint64_t{1} << 31)) throw orv::util::error("neighbour search: too many rows in a group");
+}
+
+index_search::~index_search() = default;
+
+std::uint64_t index_search::evaluations() const {
+  std::lock_guard<std::mutex> lock(guard);
+  return counted.load() + (scan ? scan->evaluations() : 0);
+}
+
+index_report index_search::report() const {
+  std::lock_guard<std::mutex> lock(guard);
+  return last;
+}
+
+void index_search::buildTrees(unsigned threads) {
+  std::lock_guard<std::mutex> lock(guard);
+  if (protectedTree) return;
+  const std::size_t m = columns.measures.size();
+  plan.resize(m);
+  orv::util::parallel_for(m, threads, [&](std::size_t j) {
+    plan[j] = detail::planColumn(columns.measures[j], protectedRows, unprotectedRows);
+  });
+  lists = detail::codeLists(columns.measures, protectedRows, unprotectedRows);
+  // Each tree is built on the threads given; the larger group first.
+  unprotectedTree =
+      std::make_unique<detail::group_tree>(columns.measures, lists, plan, unprotectedRows, threads);
+  protectedTree = std::make_unique<detail::group_tree>(columns.measures, lists, plan, protectedRows, threads);
+}
+
+scan_search& index_search::scanner(unsigned threads) {
+  std::lock_guard<std::mutex> lock(guard);
+  if (!scan) scan = std::make_unique<scan_search>(columns, protectedRows, unprotectedRows, threads);
+  return *scan;
+}
+
+index_report index_search::choose(std::span<const unsigned> queries, const search_settings& settings) {
+  index_report r;
+  if (settings.method == search_method::scan) {
+    r.chosen = index_report::choice::scan;
+    return r;
+  }
+  if (settings.method == search_method::index) {
+    r.chosen = index_report::choice::forced;
+    return r;
+  }
+  const double rows = static_cast<double>(protectedRows.size() + unprotectedRows.size());
+  const double levels = std::max(1.0, std::log2(rows / detail::leafRows));
+  const double scanWork = rows * static_cast<double>(queries.size());
+  // The trees must cost little beside the scan they may spare.
+  if (scanWork < 32.0 * buildCost * rows * levels) {
+    r.chosen = index_report::choice::small;
+    return r;
+  }
+  buildTrees(settings.threads);
+  const std::size_t want = std::min(sampleRound * sampleRounds, queries.size() / sampleShare);
+  std::vector<unsigned> picked;
+  for (std::size_t i = 0; i < want; ++i) picked.push_back(queries[i * queries.size() / want]);
+  const detail::kernel_fn kernel = detail::kernelFor(currentKernelLevel());
+  std::vector<work> counts(picked.size());
+  r.chosen = index_report::choice::index;
+  for (std::size_t begin = 0; begin < picked.size(); begin += sampleRound) {
+    const std::size_t end = std::min(picked.size(), begin + sampleRound);
+    // One worker per query of the round: they are few, and the counts must
+    // not depend on which thread took which.
+    orv::util::parallel_for(end - begin, settings.threads, [&](std::size_t i) {
+      worker w(*this);
+      w.sample(picked[begin + i], settings, kernel);
+      counts[begin + i] = w.done;
+    });
+    work sum;
+    for (std::size_t i = 0; i < end; ++i) sum += counts[i];
+    r.sampled = end;
+    r.sampleRows = sum.rows;
+    r.sampleNodes = sum.nodes;
+    r.indexWork = leafRowCost * static_cast<double>(sum.rows) + nodeCost * static_cast<double>(sum.nodes);
+    r.scanWork = rows * static_cast<double>(end);
+    // A clear loss stops the sample early; a close call waits for all of it.
+    const bool last = end == picked.size();
+    if (r.indexWork * margin > r.scanWork * (last ? 1.0 : 2.0)) {
+      r.chosen = index_report::choice::sample;
+      break;
+    }
+  }
+  counted += r.sampleRows;
+  return r;
+}
+
+void index_search::run(std::span<const unsigned> queries, const search_settings& settings, const result_sink& sink) {
+  if (settings.k == 0) throw orv::util::error("neighbour search: k must be at least 1");
+  if (queries.empty()) return;
+  const index_report r = choose(queries, settings);
+  {
+    std::lock_guard<std::mutex> lock(guard);
+    last = r;
+  }
+  switch (r.chosen) {
+    case index_report::choice::forced:
+    case index_report::choice::index:
+      runIndex(queries, settings, sink);
+      return;
+    default:
+      scanner(settings.threads).run(queries, settings, sink);
+      return;
+  }
+}
+
+void index_search::runIndex(std::span<const unsigned> queries, const search_settings& settings,
+                            const result_sink& sink) {
+  buildTrees(settings.threads);
+  const detail::kernel_fn kernel = detail::kernelFor(currentKernelLevel());
+  const std::size_t blocks = (queries.size() + blockQueries - 1) / blockQueries;
+  const unsigned threads = static_cast<unsigned>(std::clamp<std::size_t>(settings.threads, 1, blocks));
+  // As in the scan: blocks run ahead of the hand-over within a budget of
+  // neighbour lists.
+  const std::size_t largest = std::max(unprotectedRows.size(), protectedRows.size());
+  const std::uint64_t perBlock =
+      2 * blockQueries * std::min<std::uint64_t>(settings.k, largest) * sizeof(neighbour) + 1024;
+  constexpr std::uint64_t budget = std::uint64_t{64} << 20;
+  const std::uint64_t window = std::max<std::uint64_t>(budget / perBlock, 2 * std::uint64_t{threads} + 2);
+  std::vector<result_block> slots(static_cast<std::size_t>(std::min<std::uint64_t>(window, blocks)));
+  std::vector<std::unique_ptr<worker>> workers(threads);
+  try {
+    orv::util::ordered_parallel_for(
+        blocks, threads, slots.size(),
+        [&](std::size_t b, unsigned thread) {
+          if (!workers[thread]) workers[thread] = std::make_unique<worker>(*this);
+          const std::size_t first = b * blockQueries;
+          const auto part = queries.subspan(first, std::min<std::size_t>(blockQueries, queries.size() - first));
+          workers[thread]->run(part, first, settings, kernel, slots[b % slots.size()]);
+        },
+        [&](std::size_t b) { sink(slots[b % slots.size()]); });
+  } catch (...) {
+    for (const auto& w : workers)
+      if (w) counted += w->done.rows;
+    throw;
+  }
+  for (const auto& w : workers)
+    if (w) counted += w->done.rows;
+}
+
+}  // namespace kel
