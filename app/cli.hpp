@@ -28,6 +28,7 @@ struct settings {
   bool prevention = false;
   unsigned threads = 0;    // worker threads of the search; 0: every core the process may use
   bool reference = false;  // the straightforward per-pair search (benchmarks and checks)
+  bool scan = false;       // the exhaustive vectorised search, never the index (benchmarks and checks)
 };
 
 struct command_line {
