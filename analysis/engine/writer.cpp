@@ -12,7 +12,7 @@ test_output::~test_output() = default;
 void data_writer::untested(unsigned row) {
   if (!prevention) return;
   data.writeRow(row, out.stream(), false);
-  out.end_line();
+  out.end_row();
 }
 
 void data_writer::tested(unsigned row, const verdict& v, const neighbourhood&, const neighbourhood&) {
@@ -22,7 +22,7 @@ void data_writer::tested(unsigned row, const verdict& v, const neighbourhood&, c
     data.writeRow(row, out.stream(), false);
     out.stream() << ',' << v.diff << (v.flagged ? ",yes" : ",no");
   }
-  out.end_line();
+  out.end_row();
 }
 
 void data_writer::finish() {
@@ -37,7 +37,7 @@ void data_writer::finish() {
         continue;
       }
       data.writeRow(j, out.stream(), false);
-      out.end_line();
+      out.end_row();
     }
   }
   out.finish();

@@ -5,7 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <new>
+#include <system_error>
 
 #include "io/posix.hpp"
 #include "util/error.hpp"
@@ -57,44 +61,133 @@ int open_alone(const std::string& name) {
 
 }  // namespace
 
-// The buffer is left uninitialized: zeroing a megabyte per file costs more
-// than the short runs it serves.
-textout::textout(const std::string& name) : name_(name) {
-  const int fd = open_alone(name);
-  try {
-    buffer_ = std::make_unique<__gnu_cxx::stdio_filebuf<char>>(fd, std::ios::out, buffer_size);
-  } catch (...) {
-    ::close(fd);
-    throw;
-  }
-  if (!buffer_->is_open()) {
-    ::close(fd);
-    cannot_create(name, ENOMEM);
-  }
-  // A row shorter than the buffer reaches the file in one write, so a run
-  // that is killed leaves only complete rows behind. The lock goes with the
-  // descriptor, which the buffer closes.
-  file_.rdbuf(buffer_.get());
+textout::line_buffer::line_buffer() : storage_(4096) { clear(); }
+
+textout::line_buffer::int_type textout::line_buffer::overflow(int_type c) {
+  if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+  grow(1);
+  *pptr() = traits_type::to_char_type(c);
+  pbump(1);
+  return c;
 }
 
-textout::~textout() = default;
+std::streamsize textout::line_buffer::xsputn(const char* s, std::streamsize n) {
+  if (n <= 0) return 0;
+  const auto count = static_cast<std::size_t>(n);
+  if (static_cast<std::size_t>(epptr() - pptr()) < count) grow(count);
+  std::memcpy(pptr(), s, count);
+  pbump(static_cast<int>(n));
+  return n;
+}
 
-void textout::fail() const {
-  const int code = errno;
-  throw orv::util::error("cannot write output file " + name_ + reason(code));
+void textout::line_buffer::grow(std::size_t more) {
+  const std::size_t used = size();
+  storage_.resize(std::max(2 * storage_.size(), used + more));
+  setp(storage_.data(), storage_.data() + storage_.size());
+  pbump(static_cast<int>(used));
+}
+
+textout::textout(const std::string& name) : name_(name), fd_(open_alone(name)) {}
+
+textout::~textout() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  wake_.notify_all();
+  if (flusher_.joinable()) flusher_.join();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    write_held();
+  }
+  ::close(fd_);  // the lock goes with the descriptor
+}
+
+void textout::fail(int code) const { throw orv::util::error("cannot write output file " + name_ + reason(code)); }
+
+// The line's text lives in memory that grows as needed; a stream that failed
+// could only have failed to grow it.
+void textout::check_stream() {
+  if (!file_) {
+    file_.clear();
+    throw std::bad_alloc();
+  }
+}
+
+void textout::write_held() {
+  std::size_t done = 0;
+  while (done < held_.size() && !failed_) {
+    const std::size_t part = std::min<std::size_t>(held_.size() - done, std::size_t{1} << 30);
+    errno = 0;
+    const int n = detail::write_fd(fd_, held_.data() + done, static_cast<int>(part));
+    if (n <= 0) {
+      failed_ = true;
+      error_ = n < 0 ? errno : 0;
+    } else {
+      done += static_cast<std::size_t>(n);
+    }
+  }
+  held_.clear();
 }
 
 void textout::end_line() {
   file_.put('\n');
-  errno = 0;
-  file_.flush();
-  if (!file_) fail();
+  check_stream();
+  std::lock_guard<std::mutex> lock(mutex_);
+  held_.append(line_.data(), line_.size());
+  line_.clear();
+  write_held();
+  if (failed_) fail(error_);
+}
+
+void textout::end_row() {
+  file_.put('\n');
+  check_stream();
+  bool first = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (failed_) fail(error_);
+    if (held_.empty()) {
+      held_since_ = std::chrono::steady_clock::now();
+      first = true;
+    }
+    held_.append(line_.data(), line_.size());
+    line_.clear();
+    if (!flusher_.joinable() && held_.size() < batch_bytes) {
+      try {
+        flusher_ = std::thread([this] { flush_when_due(); });
+      } catch (const std::system_error&) {
+        write_held();  // no helper: every row at once, as end_line does
+      }
+    }
+    if (held_.size() >= batch_bytes) write_held();
+    if (failed_) fail(error_);
+  }
+  if (first) wake_.notify_one();
+}
+
+void textout::flush_when_due() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (!stopping_) {
+    if (held_.empty()) {
+      wake_.wait(lock);
+      continue;
+    }
+    const auto due = held_since_ + batch_wait;
+    if (std::chrono::steady_clock::now() < due) {
+      wake_.wait_until(lock, due);
+      continue;
+    }
+    write_held();
+  }
 }
 
 void textout::finish() {
-  errno = 0;
-  file_.flush();
-  if (!file_) fail();
+  std::lock_guard<std::mutex> lock(mutex_);
+  held_.append(line_.data(), line_.size());
+  line_.clear();
+  write_held();
+  if (failed_) fail(error_);
 }
 
 }  // namespace orv::inpout
