@@ -19,7 +19,13 @@ using detail::tree_node;
 
 namespace {
 
-constexpr unsigned blockQueries = 32;  // queries a thread takes at a time
+// The queries a task takes: as many as keep their neighbour lists within
+// chunkBytes, between the bounds, and enough tasks for every thread. A task
+// searches its queries in the order of the protected tree, so that
+// consecutive searches visit nearby nodes while they are still in the cache.
+constexpr std::size_t chunkBytes = std::size_t{2} << 20;
+constexpr std::size_t minChunk = 32, maxChunk = 8192;
+constexpr std::size_t chunksPerThread = 8;
 
 // The cost model, in units of one candidate distance of the scan (which
 // computes each loaded candidate for several queries at once). A leaf's
@@ -63,24 +69,29 @@ struct leaf_pass {
   float nf = 1.0f;
 };
 
-// A leaf's rows increase, so once the selection is full a candidate that
-// ties its greatest distance can enter only while its row is below that
-// neighbour's: the threshold admits ties until the rows pass it.
+// topk decides every candidate; the threshold only spares the calls. A
+// leaf's rows increase, so once the selection is full a candidate that ties
+// its greatest distance can enter only while its row is below that
+// neighbour's: the threshold admits ties until the rows pass it. It is set
+// once per call, for the candidates after this vector's.
 void onLeafHits(void* ctx, unsigned, unsigned first, std::uint32_t lanes, const float* sums) {
   leaf_pass& p = *static_cast<leaf_pass*>(ctx);
+  bool changed = false;
+  unsigned last = 0;
   while (lanes) {
     const unsigned lane = static_cast<unsigned>(__builtin_ctz(lanes));
     lanes &= lanes - 1;
     const unsigned idx = first + lane;
     if (idx >= p.end) break;
-    const unsigned row = p.rows[idx];
-    if (row == p.query) continue;
-    if (p.selection->offer({sums[lane] / p.nf, row}) && p.selection->full()) {
-      const neighbour& worst = p.selection->worst();
-      p.upTo = sumBound(worst.distance, p.nf);
-      p.below = sumBoundBelow(worst.distance, p.nf);
-      *p.thr = row >= worst.row ? p.below : p.upTo;
-    }
+    last = p.rows[idx];
+    if (last == p.query) continue;
+    changed |= p.selection->offer({sums[lane] / p.nf, last});
+  }
+  if (changed && p.selection->full()) {
+    const neighbour& worst = p.selection->worst();
+    p.upTo = sumBound(worst.distance, p.nf);
+    p.below = sumBoundBelow(worst.distance, p.nf);
+    *p.thr = last >= worst.row ? p.below : p.upTo;
   }
 }
 
@@ -114,7 +125,20 @@ class index_search::worker {
   void run(std::span<const unsigned> queries, std::size_t first, const search_settings& settings,
            detail::kernel_fn kernel, result_block& out) {
     out.reset(first, queries);
+    // Nearby queries one after the other; rows outside the protected group
+    // (which the program never asks for) last.
+    const std::vector<unsigned>& members = search.protectedRows;
+    visit.clear();
     for (std::size_t i = 0; i < queries.size(); ++i) {
+      const auto at = std::lower_bound(members.begin(), members.end(), queries[i]);
+      const bool member = at != members.end() && *at == queries[i];
+      const std::uint64_t place =
+          member ? search.protectedTree->placeOf(static_cast<std::size_t>(at - members.begin())) : 0xffffffffu;
+      visit.push_back(place << 32 | i);
+    }
+    std::sort(visit.begin(), visit.end());
+    for (const std::uint64_t v : visit) {
+      const std::size_t i = static_cast<std::uint32_t>(v);
       prepare(queries[i]);
       for (group g : {group::unprotected, group::protected_}) {
         find(search.tree(g), queries[i], settings, kernel);
@@ -267,7 +291,7 @@ class index_search::worker {
         const tree_node& n = t.node(node);
         if (n.left == tree_node::none) {
           thr = selection.full() && n.minRow > selection.worst().row ? pass.below : pass.upTo;
-          pass.rows = t.leafRowList().data() + n.begin;
+          pass.rows = t.leafRows(n);
           pass.end = n.end - n.begin;
           a.cols = t.leafColumns(n);
           a.stride = n.stride();
@@ -309,6 +333,7 @@ class index_search::worker {
   std::vector<query_term> terms;
   std::vector<float> tables;
   std::vector<frontier_entry> frontier;
+  std::vector<std::uint64_t> visit;  // (place, query) in the order searched
   topk selection;
 };
 
@@ -378,7 +403,7 @@ index_report index_search::choose(std::span<const unsigned> queries, const searc
     return r;
   }
   const double rows = static_cast<double>(protectedRows.size() + unprotectedRows.size());
-  const double levels = std::max(1.0, std::log2(rows / detail::leafRows));
+  const double levels = std::max(1.0, std::log2(rows / detail::leafCapacity));
   const double scanWork = rows * static_cast<double>(queries.size());
   // The trees must cost little beside the scan they may spare.
   if (scanWork < 32.0 * buildCost * rows * levels) {
@@ -442,13 +467,16 @@ void index_search::runIndex(std::span<const unsigned> queries, const search_sett
                             const result_sink& sink) {
   buildTrees(settings.threads);
   const detail::kernel_fn kernel = detail::kernelFor(currentKernelLevel());
-  const std::size_t blocks = (queries.size() + blockQueries - 1) / blockQueries;
+  const std::size_t largest = std::max(unprotectedRows.size(), protectedRows.size());
+  const std::uint64_t perQuery = 2 * std::min<std::uint64_t>(settings.k, largest) * sizeof(neighbour) + 64;
+  const std::size_t forThreads = queries.size() / (chunksPerThread * std::max(1u, settings.threads));
+  const std::size_t chunk = std::max<std::size_t>(
+      minChunk, std::min<std::uint64_t>({chunkBytes / perQuery, maxChunk, std::max<std::size_t>(forThreads, 1)}));
+  const std::size_t blocks = (queries.size() + chunk - 1) / chunk;
   const unsigned threads = static_cast<unsigned>(std::clamp<std::size_t>(settings.threads, 1, blocks));
   // As in the scan: blocks run ahead of the hand-over within a budget of
   // neighbour lists.
-  const std::size_t largest = std::max(unprotectedRows.size(), protectedRows.size());
-  const std::uint64_t perBlock =
-      2 * blockQueries * std::min<std::uint64_t>(settings.k, largest) * sizeof(neighbour) + 1024;
+  const std::uint64_t perBlock = chunk * perQuery + 1024;
   constexpr std::uint64_t budget = std::uint64_t{64} << 20;
   const std::uint64_t window = std::max<std::uint64_t>(budget / perBlock, 2 * std::uint64_t{threads} + 2);
   std::vector<result_block> slots(static_cast<std::size_t>(std::min<std::uint64_t>(window, blocks)));
@@ -458,8 +486,8 @@ void index_search::runIndex(std::span<const unsigned> queries, const search_sett
         blocks, threads, slots.size(),
         [&](std::size_t b, unsigned thread) {
           if (!workers[thread]) workers[thread] = std::make_unique<worker>(*this);
-          const std::size_t first = b * blockQueries;
-          const auto part = queries.subspan(first, std::min<std::size_t>(blockQueries, queries.size() - first));
+          const std::size_t first = b * chunk;
+          const auto part = queries.subspan(first, std::min<std::size_t>(chunk, queries.size() - first));
           workers[thread]->run(part, first, settings, kernel, slots[b % slots.size()]);
         },
         [&](std::size_t b) { sink(slots[b % slots.size()]); });

@@ -5,6 +5,7 @@
 #include <cassert>
 #include <cmath>
 #include <limits>
+#include <optional>
 
 #include "util/parallel.hpp"
 
@@ -100,7 +101,7 @@ class builder {
       const range r = stack.back();
       stack.pop_back();
       describe(p, r, scr);
-      if (r.end - r.begin <= leafRows) {
+      if (r.end - r.begin <= leafCapacity) {
         p.leaves.push_back(r);
         continue;
       }
@@ -339,7 +340,7 @@ group_tree::group_tree(std::span<const measure_column> measures, std::span<const
 
     // The top, then its parts one per task, stitched together in order.
     part top;
-    const std::size_t largest = std::max<std::size_t>(leafRows, (rows.size() + partsPerTree - 1) / partsPerTree);
+    const std::size_t largest = std::max<std::size_t>(leafCapacity, (rows.size() + partsPerTree - 1) / partsPerTree);
     const std::vector<range> todo = b.splitTop(top, 0, static_cast<std::uint32_t>(rows.size()), largest);
     std::vector<part> parts(todo.size());
     orv::util::parallel_for(todo.size(), threads, [&](std::size_t i) { b.grow(parts[i], todo[i].begin, todo[i].end); });
@@ -373,20 +374,27 @@ group_tree::group_tree(std::span<const measure_column> measures, std::span<const
     // side by side.
     std::sort(leaves.begin(), leaves.end(), [](const range& x, const range& y) { return x.begin < y.begin; });
     const std::vector<std::uint32_t>& perm = b.order();
+    place.resize(rows.size());
+    std::uint32_t places = 0;
     for (const range& leaf : leaves) {
       tree_node& t = nodes[leaf.node];
-      t.begin = static_cast<std::uint32_t>(order.size());
-      for (std::uint32_t i = leaf.begin; i < leaf.end; ++i) order.push_back(rows[perm[i]]);
-      t.end = static_cast<std::uint32_t>(order.size());
-      order.resize(t.begin + t.stride(), 0);
+      t.begin = places;
+      for (std::uint32_t i = leaf.begin; i < leaf.end; ++i) place[perm[i]] = places++;
+      t.end = places;
+      places = t.begin + t.stride();
     }
-    columns = std::make_unique<aligned_words>(order.size() * m);
-    orv::util::parallel_for(m, threads, [&](std::size_t j) {
-      const column_words word(measures[j], plan[j]);
+    columns = std::make_unique<aligned_words>(std::size_t{places} * (m + 1));
+    // Column j of every leaf, then (as j = m) the rows.
+    orv::util::parallel_for(m + 1, threads, [&](std::size_t j) {
+      const std::optional<column_words> word =
+          j < m ? std::optional<column_words>(std::in_place, measures[j], plan[j]) : std::nullopt;
       for (const range& leaf : leaves) {
         const tree_node& t = nodes[leaf.node];
-        std::uint32_t* out = columns->p + std::size_t{t.begin} * m + j * t.stride();
-        for (std::uint32_t i = t.begin; i < t.end; ++i) *out++ = word(order[i]);
+        std::uint32_t* out = columns->p + std::size_t{t.begin} * (m + 1) + j * t.stride();
+        for (std::uint32_t i = leaf.begin; i < leaf.end; ++i) {
+          const unsigned row = rows[perm[i]];
+          *out++ = word ? (*word)(row) : row;
+        }
         // Padding the kernels read and the search skips: a valid table index.
         std::fill_n(out, t.stride() - (t.end - t.begin), 0u);
       }

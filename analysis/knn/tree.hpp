@@ -6,10 +6,11 @@
 // term and every missing term; then from the widest continuous attribute, at
 // its median. Rows that tie on the split keep their row order, the smaller
 // ones going left, so that among equal distances the early leaves hold the
-// early rows. A node of at most leafRows rows is a leaf. Each leaf's rows
+// early rows. A node of at most leafCapacity rows is a leaf. Each leaf's rows
 // are stored together, in increasing row order, as a small column layout of
-// their own (the kernels' words, each column padded to a kernel step), so
-// that a leaf is one kernel pass over memory that lies together.
+// their own (the kernels' words, each column padded to a kernel step, then
+// the row numbers), so that a leaf is one kernel pass over memory that lies
+// together.
 //
 // Every node describes its rows, two words per measured attribute:
 //   continuous: the lowest and the highest present value (float bits in the
@@ -35,7 +36,7 @@
 
 namespace kel::detail {
 
-inline constexpr unsigned leafRows = 64;
+inline constexpr unsigned leafCapacity = 64;
 inline constexpr unsigned sharedBit = 63;  // the bit of every code past the 63rd
 
 // A coded attribute's codes as both trees number them, so that a query's
@@ -55,7 +56,7 @@ std::vector<code_list> codeLists(std::span<const measure_column> measures, std::
 struct tree_node {
   static constexpr std::uint32_t none = 0xffffffffu;
   std::uint32_t left = none, right = none;  // children; none: a leaf
-  std::uint32_t begin = 0, end = 0;         // a leaf: its rows at positions [begin, end) of leafRowList()
+  std::uint32_t begin = 0, end = 0;         // a leaf: its places [begin, end) (see placeOf)
   std::uint32_t minRow = 0;                 // the smallest row under the node
 
   // A leaf's column stride: its rows rounded up to a kernel step.
@@ -75,12 +76,16 @@ class group_tree {
   std::size_t nodeCount() const { return nodes.size(); }
   // The node's description: two words per measured attribute.
   const std::uint64_t* describe(std::uint32_t i) const { return words.data() + i * wordsPerNode; }
-  // The rows of the leaves, each leaf's from its begin (padded to its stride).
-  const std::vector<unsigned>& leafRowList() const { return order; }
+  // The place of the row at position i of the group: the leaves' rows are
+  // numbered in leaf order, each leaf padded to its stride, so that rows
+  // whose places are close are close in the space the tree divides.
+  std::uint32_t placeOf(std::size_t i) const { return place[i]; }
   // A leaf's columns: column j at the result + j * stride().
   const std::uint32_t* leafColumns(const tree_node& leaf) const {
-    return columns->p + std::size_t{leaf.begin} * measureCount;
+    return columns->p + std::size_t{leaf.begin} * (measureCount + 1);
   }
+  // A leaf's rows, increasing.
+  const unsigned* leafRows(const tree_node& leaf) const { return leafColumns(leaf) + measureCount * leaf.stride(); }
 
  private:
   std::size_t rowCount = 0;
@@ -88,7 +93,7 @@ class group_tree {
   std::size_t wordsPerNode = 0;
   std::vector<tree_node> nodes;  // nodes[0] is the root
   std::vector<std::uint64_t> words;
-  std::vector<unsigned> order;
+  std::vector<std::uint32_t> place;
   std::unique_ptr<aligned_words> columns;
 };
 
