@@ -7,6 +7,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
+#include <thread>
+#include <utility>
 #include <cstring>
 #include <new>
 #include <system_error>
@@ -61,6 +64,76 @@ int open_alone(const std::string& name) {
 
 }  // namespace
 
+// The helper thread: it writes the batches whose first row has waited
+// batch_wait, for every textout of the process. It is started at the first
+// batch and stops when the process ends. Lock order: its mutex, then a
+// textout's.
+class batch_writer {
+ public:
+  static batch_writer& instance() {
+    static batch_writer writer;
+    return writer;
+  }
+
+  // The rows t holds will be due at `when`. REQUIRES: t's mutex not held.
+  // False when no helper can be started.
+  bool due(textout* t, textout::clock::time_point when) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!thread_.joinable()) {
+      try {
+        thread_ = std::thread([this] { loop(); });
+      } catch (const std::system_error&) {
+        return false;
+      }
+    }
+    waiting_.emplace_back(when, t);
+    wake_.notify_one();
+    return true;
+  }
+
+  // t goes away: from now on it is not looked at.
+  void forget(textout* t) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::erase_if(waiting_, [t](const auto& w) { return w.second == t; });
+  }
+
+ private:
+  batch_writer() = default;
+  ~batch_writer() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+    }
+    wake_.notify_one();
+    if (thread_.joinable()) thread_.join();
+  }
+
+  void loop() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!stopping_) {
+      if (waiting_.empty()) {
+        wake_.wait(lock);
+        continue;
+      }
+      const auto first = std::min_element(waiting_.begin(), waiting_.end());
+      const auto now = textout::clock::now();
+      if (now < first->first) {
+        wake_.wait_until(lock, first->first);
+        continue;
+      }
+      textout* t = first->second;
+      waiting_.erase(first);
+      if (const auto later = t->write_if_due(now)) waiting_.emplace_back(*later, t);
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::vector<std::pair<textout::clock::time_point, textout*>> waiting_;
+  bool stopping_ = false;
+  std::thread thread_;
+};
+
 textout::line_buffer::line_buffer() : storage_(4096) { clear(); }
 
 textout::line_buffer::int_type textout::line_buffer::overflow(int_type c) {
@@ -90,12 +163,7 @@ void textout::line_buffer::grow(std::size_t more) {
 textout::textout(const std::string& name) : name_(name), fd_(open_alone(name)) {}
 
 textout::~textout() {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    stopping_ = true;
-  }
-  wake_.notify_all();
-  if (flusher_.joinable()) flusher_.join();
+  batch_writer::instance().forget(this);
   {
     std::lock_guard<std::mutex> lock(mutex_);
     write_held();
@@ -144,42 +212,37 @@ void textout::end_row() {
   file_.put('\n');
   check_stream();
   bool first = false;
+  clock::time_point due;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (failed_) fail(error_);
-    if (held_.empty()) {
-      held_since_ = std::chrono::steady_clock::now();
-      first = true;
-    }
+    first = held_.empty();
+    if (first) held_since_ = clock::now();
+    due = held_since_ + batch_wait;
     held_.append(line_.data(), line_.size());
     line_.clear();
-    if (!flusher_.joinable() && held_.size() < batch_bytes) {
-      try {
-        flusher_ = std::thread([this] { flush_when_due(); });
-      } catch (const std::system_error&) {
-        write_held();  // no helper: every row at once, as end_line does
-      }
+    if (held_.size() >= batch_bytes) {
+      write_held();
+      if (failed_) fail(error_);
+      return;
     }
-    if (held_.size() >= batch_bytes) write_held();
+  }
+  if (first && !batch_writer::instance().due(this, due)) {
+    // No helper: every row at once, as end_line does.
+    std::lock_guard<std::mutex> lock(mutex_);
+    write_held();
     if (failed_) fail(error_);
   }
-  if (first) wake_.notify_one();
 }
 
-void textout::flush_when_due() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  while (!stopping_) {
-    if (held_.empty()) {
-      wake_.wait(lock);
-      continue;
-    }
-    const auto due = held_since_ + batch_wait;
-    if (std::chrono::steady_clock::now() < due) {
-      wake_.wait_until(lock, due);
-      continue;
-    }
+std::optional<textout::clock::time_point> textout::write_if_due(clock::time_point now) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (held_.empty()) return std::nullopt;
+  if (held_since_ + batch_wait <= now) {
     write_held();
+    return std::nullopt;
   }
+  return held_since_ + batch_wait;
 }
 
 void textout::finish() {

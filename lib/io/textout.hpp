@@ -7,19 +7,19 @@
 //
 // Text reaches the file only as whole lines: end_line() writes the line at
 // once; end_row() holds rows back and writes them together, once a batch of
-// rows is large or its first row has waited a moment (a helper thread writes
-// it then, when no further row comes). Either way a run that is killed
-// leaves only complete lines, and a line ended a moment ago is on disk.
+// rows is large or its first row has waited a moment (one helper thread of
+// the process writes it then, when no further row comes). Either way a run
+// that is killed leaves only complete lines, and a line ended a moment ago
+// is on disk.
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <streambuf>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "util/nocopy.hpp"
@@ -70,11 +70,16 @@ class textout : private orv::util::nocopy {
     std::vector<char> storage_;
   };
 
+  friend class batch_writer;
+  using clock = std::chrono::steady_clock;
+
   [[noreturn]] void fail(int code) const;
   void check_stream();
-  // REQUIRES: mutex_ held. Writes held_ and empties it; a failure is kept in error_.
+  // REQUIRES: mutex_ held. Writes held_ and empties it; a failure is kept.
   void write_held();
-  void flush_when_due();
+  // For the helper: writes the held rows if they are due by `now`; answers
+  // when the rows still held will be due.
+  std::optional<clock::time_point> write_if_due(clock::time_point now);
 
   std::string name_;
   int fd_ = -1;
@@ -82,13 +87,10 @@ class textout : private orv::util::nocopy {
   std::ostream file_{&line_};
 
   std::mutex mutex_;  // everything below
-  std::condition_variable wake_;
   std::string held_;  // complete lines not yet written
-  std::chrono::steady_clock::time_point held_since_;
-  int error_ = 0;     // errno of the first failed write; -1 without one
+  clock::time_point held_since_;
+  int error_ = 0;  // errno of the first failed write
   bool failed_ = false;
-  bool stopping_ = false;
-  std::thread flusher_;
 };
 
 }  // namespace orv::inpout
