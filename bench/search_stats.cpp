@@ -71,10 +71,13 @@ int main(int argc, char** argv) {
     if (const auto* index = dynamic_cast<const kel::index_search*>(search.get())) {
       const kel::index_report r = index->report();
       std::printf("search: %s\n", kel::choiceName(r.chosen));
+      if (r.buildSeconds > 0.0) std::printf("trees built in %.3f s\n", r.buildSeconds);
       if (r.sampled > 0)
-        std::printf("sample: %zu tuples, %.1f distances and %.1f node bounds per tuple; estimate %.3g against %.3g\n",
+        std::printf("sample: %zu tuples, %.1f distances and %.1f node bounds per tuple; %.2f us per tuple against "
+                    "%.2f us with the scan\n",
                     r.sampled, static_cast<double>(r.sampleRows) / static_cast<double>(r.sampled),
-                    static_cast<double>(r.sampleNodes) / static_cast<double>(r.sampled), r.indexWork, r.scanWork);
+                    static_cast<double>(r.sampleNodes) / static_cast<double>(r.sampled), 1e6 * r.indexSeconds,
+                    1e6 * r.scanSeconds);
     } else {
       std::printf("search: scan (forced)\n");
     }

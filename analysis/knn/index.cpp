@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <bit>
 #include <cassert>
+#include <ctime>
+#include <chrono>
 #include <cmath>
 #include <limits>
 
@@ -27,22 +29,28 @@ constexpr std::size_t chunkBytes = std::size_t{2} << 20;
 constexpr std::size_t minChunk = 32, maxChunk = 8192;
 constexpr std::size_t chunksPerThread = 8;
 
-// The cost model, in units of one candidate distance of the scan (which
-// computes each loaded candidate for several queries at once). A leaf's
-// distance costs more (one query per pass, a call per leaf), a node's bound
-// more still (every term, and the frontier); both were measured on the
-// census and hiring tables. The index is taken when its estimate is below
-// the scan's by a clear margin, since the sample is a sample.
-constexpr double leafRowCost = 1.6;
-constexpr double nodeCost = 6.0;
-constexpr double margin = 2.0;
-// Building the trees costs about this many scan distances per row and level.
-constexpr double buildCost = 12.0;
-// The sample: queries spread evenly over the run, in rounds, at most one
-// query in sampleShare.
+// The choice between index and scan is measured on the run's own table and
+// queries: the processor time per query of the index on a sample of the
+// queries against that of the scan on a block of them. The index must be
+// clearly cheaper: the sample is a sample.
+constexpr double margin = 1.5;
+// The sample: queries spread evenly over the run, in rounds; a clear loss
+// ends it after a round. The scan is timed on the first scanSample of them.
 constexpr std::size_t sampleRound = 16;
 constexpr std::size_t sampleRounds = 4;
-constexpr std::size_t sampleShare = 32;
+constexpr std::size_t scanSample = 32;
+// Building the trees costs about as much as this many scan distances per
+// row and level (measured on the hiring and census tables); the index is
+// tried only when the scan would cost buildShare times the trees at least.
+constexpr double buildCost = 160.0;
+constexpr double buildShare = 16.0;
+
+// Processor time of the calling thread, in seconds.
+double threadSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
+}
 
 struct frontier_entry {
   float bound;
@@ -157,14 +165,16 @@ class index_search::worker {
     for (group g : {group::unprotected, group::protected_}) find(search.tree(g), query, settings, kernel);
   }
 
+
   work done;
 
  private:
-  enum class term : std::uint8_t { present, missing, nominal, ordinal };
+  enum class term : std::uint8_t { present, missing, nominal, ordinal, valley };
   struct query_term {
     term kind = term::present;
     float value = 0.0f;         // present: the query's value
-    std::uint64_t bit = 0;      // nominal: the query's code bit, 0 when missing
+    std::uint64_t bit = 0;      // nominal: the query's code bit, 0 when missing; valley: the missing code's bit
+    unsigned low = 0;           // valley: the least term's bit
     const float* table = nullptr;  // ordinal: the term against each code bit
   };
 
@@ -196,12 +206,51 @@ class index_search::worker {
             table[b] = ordinalTerm(static_cast<std::uint32_t>(c.codes[row]), static_cast<std::uint32_t>(codes[b]),
                                    static_cast<std::uint32_t>(c.missingCode), c.maxCode);
           // The shared bit stands for many codes: nothing is known of them.
-          if (codes.size() > 64) table[detail::sharedBit] = 0.0f;
+          if (codes.size() > 64) {
+            table[detail::sharedBit] = 0.0f;
+          } else {
+            valley(t, codes, c.missingCode);
+          }
           table += 64;
           break;
         }
       }
     }
+  }
+
+  // Over the present codes, in increasing order, an ordinal term falls to
+  // its least and then rises (|a - b| / m around the query's code; for a
+  // missing query, the larger of r and 1 - r around the middle of the
+  // scale), so the least over a node's codes is at the code present nearest
+  // below or above that point; the missing code is looked at apart. The
+  // terms are checked to have that shape; if not, every code present is.
+  static void valley(query_term& t, const std::vector<std::int32_t>& codes, std::int32_t missingCode) {
+    const std::size_t n = codes.size();
+    std::size_t low = n;
+    for (std::size_t b = 0; b < n; ++b)
+      if (codes[b] != missingCode && (low == n || t.table[b] < t.table[low])) low = b;
+    if (low == n) return;
+    float last = std::numeric_limits<float>::infinity();
+    for (std::size_t b = 0; b < n; ++b) {
+      if (codes[b] == missingCode) continue;
+      if (b <= low ? t.table[b] > last : t.table[b] < last) return;
+      last = t.table[b];
+    }
+    t.kind = term::valley;
+    t.low = static_cast<unsigned>(low);
+    t.bit = 0;
+    for (std::size_t b = 0; b < n; ++b)
+      if (codes[b] == missingCode) t.bit = detail::code_list::bitOf(b);
+  }
+
+  static float valleyTerm(std::uint64_t codes, const query_term& q) {
+    float t = std::numeric_limits<float>::infinity();
+    const std::uint64_t present = codes & ~q.bit;
+    const std::uint64_t upTo = q.low >= 63 ? ~std::uint64_t{0} : (std::uint64_t{2} << q.low) - 1;
+    if (const std::uint64_t below = present & upTo) t = q.table[63 - std::countl_zero(below)];
+    if (const std::uint64_t above = present & ~(upTo >> 1)) t = std::min(t, q.table[std::countr_zero(above)]);
+    if (codes & q.bit) t = std::min(t, q.table[std::countr_zero(q.bit)]);
+    return t;
   }
 
   // The least term of a continuous attribute over a node's rows for a
@@ -243,6 +292,10 @@ class index_search::worker {
         case term::ordinal:
           ta = leastTerm(a[0], q.table);
           tb = leastTerm(b[0], q.table);
+          break;
+        case term::valley:
+          ta = valleyTerm(a[0], q);
+          tb = valleyTerm(b[0], q);
           break;
       }
       sa = sa + ta;
@@ -371,9 +424,10 @@ index_report index_search::report() const {
   return last;
 }
 
-void index_search::buildTrees(unsigned threads) {
+double index_search::buildTrees(unsigned threads) {
   std::lock_guard<std::mutex> lock(guard);
-  if (protectedTree) return;
+  if (protectedTree) return 0.0;
+  const auto start = std::chrono::steady_clock::now();
   const std::size_t m = columns.measures.size();
   plan.resize(m);
   orv::util::parallel_for(m, threads, [&](std::size_t j) {
@@ -384,6 +438,7 @@ void index_search::buildTrees(unsigned threads) {
   unprotectedTree =
       std::make_unique<detail::group_tree>(columns.measures, lists, plan, unprotectedRows, threads);
   protectedTree = std::make_unique<detail::group_tree>(columns.measures, lists, plan, protectedRows, threads);
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 scan_search& index_search::scanner(unsigned threads) {
@@ -404,43 +459,54 @@ index_report index_search::choose(std::span<const unsigned> queries, const searc
   }
   const double rows = static_cast<double>(protectedRows.size() + unprotectedRows.size());
   const double levels = std::max(1.0, std::log2(rows / detail::leafCapacity));
-  const double scanWork = rows * static_cast<double>(queries.size());
   // The trees must cost little beside the scan they may spare.
-  if (scanWork < 32.0 * buildCost * rows * levels) {
+  if (static_cast<double>(queries.size()) < buildShare * buildCost * levels) {
     r.chosen = index_report::choice::small;
     return r;
   }
-  buildTrees(settings.threads);
-  const std::size_t want = std::min(sampleRound * sampleRounds, queries.size() / sampleShare);
+  r.buildSeconds = buildTrees(settings.threads);
+  const std::size_t want = std::min(sampleRound * sampleRounds, queries.size());
   std::vector<unsigned> picked;
   for (std::size_t i = 0; i < want; ++i) picked.push_back(queries[i * queries.size() / want]);
   const detail::kernel_fn kernel = detail::kernelFor(currentKernelLevel());
-  std::vector<work> counts(picked.size());
+  {
+    // The scan, on one thread, over a block of the sample.
+    scan_search& s = scanner(settings.threads);
+    search_settings one = settings;
+    one.threads = 1;
+    const auto block = std::span(picked).first(std::min(picked.size(), scanSample));
+    const std::uint64_t before = s.evaluations();
+    const double start = threadSeconds();
+    s.run(block, one, [](const result_block&) {});
+    r.scanSeconds = (threadSeconds() - start) / static_cast<double>(block.size());
+    r.scanRows = s.evaluations() - before;
+  }
+  worker w(*this);
   r.chosen = index_report::choice::index;
+  double seconds = 0.0;
   for (std::size_t begin = 0; begin < picked.size(); begin += sampleRound) {
     const std::size_t end = std::min(picked.size(), begin + sampleRound);
-    // One worker per query of the round: they are few, and the counts must
-    // not depend on which thread took which.
-    orv::util::parallel_for(end - begin, settings.threads, [&](std::size_t i) {
-      worker w(*this);
-      w.sample(picked[begin + i], settings, kernel);
-      counts[begin + i] = w.done;
-    });
-    work sum;
-    for (std::size_t i = 0; i < end; ++i) sum += counts[i];
+    const double start = threadSeconds();
+    for (std::size_t i = begin; i < end; ++i) w.sample(picked[i], settings, kernel);
+    seconds += threadSeconds() - start;
     r.sampled = end;
-    r.sampleRows = sum.rows;
-    r.sampleNodes = sum.nodes;
-    r.indexWork = leafRowCost * static_cast<double>(sum.rows) + nodeCost * static_cast<double>(sum.nodes);
-    r.scanWork = rows * static_cast<double>(end);
+    r.indexSeconds = seconds / static_cast<double>(end);
     // A clear loss stops the sample early; a close call waits for all of it.
     const bool last = end == picked.size();
-    if (r.indexWork * margin > r.scanWork * (last ? 1.0 : 2.0)) {
+    if (r.indexSeconds * margin > r.scanSeconds * (last ? 1.0 : 2.0)) {
       r.chosen = index_report::choice::sample;
       break;
     }
   }
+  r.sampleRows = w.done.rows;
+  r.sampleNodes = w.done.nodes;
   counted += r.sampleRows;
+  if (r.chosen == index_report::choice::index) {
+    // The scan served its purpose: its copies of the columns go.
+    std::lock_guard<std::mutex> lock(guard);
+    counted += scan->evaluations();
+    scan.reset();
+  }
   return r;
 }
 
@@ -454,6 +520,12 @@ void index_search::run(std::span<const unsigned> queries, const search_settings&
   }
   switch (r.chosen) {
     case index_report::choice::forced:
+      if (const double seconds = buildTrees(settings.threads); seconds > 0.0) {
+        std::lock_guard<std::mutex> lock(guard);
+        last.buildSeconds = seconds;
+      }
+      runIndex(queries, settings, sink);
+      return;
     case index_report::choice::index:
       runIndex(queries, settings, sink);
       return;
@@ -465,7 +537,6 @@ void index_search::run(std::span<const unsigned> queries, const search_settings&
 
 void index_search::runIndex(std::span<const unsigned> queries, const search_settings& settings,
                             const result_sink& sink) {
-  buildTrees(settings.threads);
   const detail::kernel_fn kernel = detail::kernelFor(currentKernelLevel());
   const std::size_t largest = std::max(unprotectedRows.size(), protectedRows.size());
   const std::uint64_t perQuery = 2 * std::min<std::uint64_t>(settings.k, largest) * sizeof(neighbour) + 64;

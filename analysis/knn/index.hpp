@@ -22,10 +22,12 @@
 //
 // The index does not pay everywhere (masses of tied distances, many measured
 // attributes, k near the group sizes). With search_method::automatic, run()
-// gives the run to the scan at once when it is too small to pay for building
-// the trees; otherwise it builds them, searches an even sample of the queries
-// and counts the work, and hands the run to the scan unless the index is
-// clearly cheaper. The choice changes only the time taken.
+// gives the run to the scan at once when it has too few queries to pay for
+// building the trees; otherwise it builds them, times the index on an even
+// sample of the queries against the scan on a block of the same queries
+// (processor time of the calling thread), and hands the run to the scan
+// unless the index is clearly cheaper. The choice changes only the time
+// taken.
 //
 // Ownership: the search keeps copies of the row lists; the caller's columns
 // must outlive it (columns.hpp). The trees, and the scan when one is needed,
@@ -63,10 +65,12 @@ struct index_report {
   };
   choice chosen = choice::none;
   std::size_t sampled = 0;        // queries in the sample
-  double indexWork = 0.0;         // the sample's estimated cost with the index,
-  double scanWork = 0.0;          // and with the scan, in candidate distances of the scan
-  std::uint64_t sampleRows = 0;   // candidate distances the sample computed,
-  std::uint64_t sampleNodes = 0;  // and node bounds
+  double indexSeconds = 0.0;      // the index's processor time per query of the sample,
+  double scanSeconds = 0.0;       // and the scan's, on a block of the sample
+  std::uint64_t sampleRows = 0;   // candidate distances the index computed on the sample,
+  std::uint64_t sampleNodes = 0;  // and node bounds,
+  std::uint64_t scanRows = 0;     // and the scan
+  double buildSeconds = 0.0;      // building the trees (wall), when this run built them
 };
 
 const char* choiceName(index_report::choice c);
@@ -90,7 +94,8 @@ class index_search final : public neighbour_search {
   struct work;
 
   const detail::group_tree& tree(group g) const { return g == group::protected_ ? *protectedTree : *unprotectedTree; }
-  void buildTrees(unsigned threads);
+  // Answers the seconds it took, 0 when the trees were there.
+  double buildTrees(unsigned threads);
   scan_search& scanner(unsigned threads);
   index_report choose(std::span<const unsigned> queries, const search_settings& settings);
   void runIndex(std::span<const unsigned> queries, const search_settings& settings, const result_sink& sink);
