@@ -2,13 +2,14 @@
 """Writes the synthetic tables that bench/fallback.sh times: tables on which an
 index can hardly skip anything, so the search must fall back to the scan.
 
-  ties/     50,000 rows, 8 nominal measured attributes of 2 or 3 values:
-            every distance a multiple of 1/8, thousands of rows at each.
-  wide/     50,000 rows, 30 measured attributes (20 continuous, 6 nominal,
-            4 ordinal): distances spread thin in many dimensions.
+  ties/     16 nominal measured attributes of 4 values: every distance a
+            multiple of 1/16, thousands of rows at each, and the nearest
+            rows differ from a tuple in half its values.
+  wide/     30 measured attributes (20 continuous, 6 nominal, 4 ordinal):
+            distances spread thin in many dimensions.
 
 Each folder holds t.meta, t.csv and t.sel (protected g=p, class c=bad).
-Usage: python3 bench/make_tables.py FOLDER [ROWS]   (deterministic: fixed seed)
+Usage: python3 bench/make_tables.py FOLDER [ROWS]   (default 100,000 rows; fixed seed)
 """
 import os
 import random
@@ -29,15 +30,15 @@ def write(folder, name, meta, rows, measured):
 
 def main():
     folder = sys.argv[1]
-    count = int(sys.argv[2]) if len(sys.argv) > 2 else 50000
+    count = int(sys.argv[2]) if len(sys.argv) > 2 else 100000
     rng = random.Random(16)
 
-    names = ["n%d" % i for i in range(8)]
+    names = ["n%d" % i for i in range(16)]
     meta = ["g,nominal", "c,nominal"] + [n + ",nominal" for n in names]
     rows = []
     for _ in range(count):
         row = ["p" if rng.random() < 0.4 else "u", "bad" if rng.random() < 0.5 else "good"]
-        row += [rng.choice("ab" if i % 2 else "abc") for i in range(8)]
+        row += [rng.choice("abcd") for _ in names]
         rows.append(row)
     write(folder, "ties", meta, rows, names)
 
