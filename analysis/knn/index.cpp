@@ -34,10 +34,10 @@ constexpr std::size_t chunksPerThread = 8;
 // queries against that of the scan on a block of them. The index must be
 // clearly cheaper: the sample is a sample.
 constexpr double margin = 1.5;
-// The sample: queries spread evenly over the run, in rounds; a clear loss
-// ends it after a round. The scan is timed on the first scanSample of them.
-constexpr std::size_t sampleRound = 16;
-constexpr std::size_t sampleRounds = 4;
+// The sample: queries spread evenly over the run, in rounds of growing
+// size; a clear loss ends it after a round. The scan is timed on the first
+// scanSample of them.
+constexpr std::size_t sampleRounds[] = {4, 12, 48};
 constexpr std::size_t scanSample = 32;
 // Building the trees costs about as much as this many scan distances per
 // row and level (measured on the hiring and census tables); the index is
@@ -434,10 +434,15 @@ double index_search::buildTrees(unsigned threads) {
     plan[j] = detail::planColumn(columns.measures[j], protectedRows, unprotectedRows);
   });
   lists = detail::codeLists(columns.measures, protectedRows, unprotectedRows);
-  // Each tree is built on the threads given; the larger group first.
-  unprotectedTree =
-      std::make_unique<detail::group_tree>(columns.measures, lists, plan, unprotectedRows, threads);
-  protectedTree = std::make_unique<detail::group_tree>(columns.measures, lists, plan, protectedRows, threads);
+  // The two trees side by side, each on half the threads.
+  const unsigned each = std::max(1u, threads / 2);
+  orv::util::parallel_for(2, threads, [&](std::size_t i) {
+    if (i == 0) {
+      unprotectedTree = std::make_unique<detail::group_tree>(columns.measures, lists, plan, unprotectedRows, each);
+    } else {
+      protectedTree = std::make_unique<detail::group_tree>(columns.measures, lists, plan, protectedRows, each);
+    }
+  });
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
@@ -465,7 +470,7 @@ index_report index_search::choose(std::span<const unsigned> queries, const searc
     return r;
   }
   r.buildSeconds = buildTrees(settings.threads);
-  const std::size_t want = std::min(sampleRound * sampleRounds, queries.size());
+  const std::size_t want = std::min<std::size_t>(4 + 12 + 48, queries.size());
   std::vector<unsigned> picked;
   for (std::size_t i = 0; i < want; ++i) picked.push_back(queries[i * queries.size() / want]);
   const detail::kernel_fn kernel = detail::kernelFor(currentKernelLevel());
@@ -484,8 +489,10 @@ index_report index_search::choose(std::span<const unsigned> queries, const searc
   worker w(*this);
   r.chosen = index_report::choice::index;
   double seconds = 0.0;
-  for (std::size_t begin = 0; begin < picked.size(); begin += sampleRound) {
-    const std::size_t end = std::min(picked.size(), begin + sampleRound);
+  std::size_t begin = 0;
+  for (const std::size_t round : sampleRounds) {
+    if (begin >= picked.size()) break;
+    const std::size_t end = std::min(picked.size(), begin + round);
     const double start = threadSeconds();
     for (std::size_t i = begin; i < end; ++i) w.sample(picked[i], settings, kernel);
     seconds += threadSeconds() - start;
@@ -497,6 +504,7 @@ index_report index_search::choose(std::span<const unsigned> queries, const searc
       r.chosen = index_report::choice::sample;
       break;
     }
+    begin = end;
   }
   r.sampleRows = w.done.rows;
   r.sampleNodes = w.done.nodes;

@@ -245,8 +245,9 @@ class builder {
     const std::uint64_t* w = p.words.data() + std::size_t{r.node} * wordsPerNode;
 
     // 1. A coded attribute, or whether a continuous value is missing: the
-    // most even such split. Codes are counted in one pass for all the
-    // attributes of at most 64 codes.
+    // most even such split. Of the coded attributes of at most 64 codes,
+    // the one with the most codes here is counted, in the same pass as the
+    // present values of the others.
     std::size_t best = m;
     std::uint32_t bestLeft = 0, bestCut = 0;
     const auto consider = [&](std::size_t j, std::uint32_t left, std::uint32_t cut) {
@@ -259,12 +260,14 @@ class builder {
     };
     std::vector<std::size_t> counted, many;
     std::vector<std::size_t> mixed;
+    int most = 1;
     for (const std::size_t j : coded) {
       const bool shared = lists[j].codes.size() > sharedBit + 1;
       if (shared && (w[2 * j] >> sharedBit) != 0) {
         many.push_back(j);
-      } else if (std::popcount(w[2 * j]) >= 2) {
-        counted.push_back(j);
+      } else if (std::popcount(w[2 * j]) > most) {
+        most = std::popcount(w[2 * j]);
+        counted.assign(1, j);
       }
     }
     for (const std::size_t j : continuous)
