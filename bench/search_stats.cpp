@@ -5,6 +5,7 @@
 // the sample behind it. bench/scale.sh uses it beside whole runs.
 //
 //   search_stats META DATA SELECT [-knn K] [-mxd D] [-j N] [-sep C] [-all] [-scan | -index]
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -71,7 +72,16 @@ int main(int argc, char** argv) {
     if (const auto* index = dynamic_cast<const kel::index_search*>(search.get())) {
       const kel::index_report r = index->report();
       std::printf("search: %s\n", kel::choiceName(r.chosen));
-      if (r.buildSeconds > 0.0) std::printf("trees built in %.3f s\n", r.buildSeconds);
+      if (r.buildSeconds > 0.0)
+        std::printf("trees built in %.3f s wall, %.3f s cpu\n", r.buildSeconds, r.buildCpuSeconds);
+      // What the build cost against the scan: scan distances per row and
+      // tree level (the index's buildCost).
+      if (r.buildCpuSeconds > 0.0 && r.scanRows > 0) {
+        const double rows = static_cast<double>(protectedRows.size() + unprotectedRows.size());
+        const double levels = std::max(1.0, std::log2(rows / 64.0));
+        const double perDistance = r.scanSeconds / rows;  // the scan computes every row's distance
+        std::printf("trees: %.0f scan distances per row and level\n", r.buildCpuSeconds / perDistance / rows / levels);
+      }
       if (r.sampled > 0)
         std::printf("sample: %zu tuples, %.1f distances and %.1f node bounds per tuple; %.2f us per tuple against "
                     "%.2f us with the scan\n",

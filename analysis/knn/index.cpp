@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <bit>
 #include <cassert>
-#include <ctime>
 #include <chrono>
 #include <cmath>
+#include <ctime>
 #include <limits>
 
 #include "analysis/knn/dispatch.hpp"
@@ -40,17 +40,19 @@ constexpr double margin = 1.5;
 constexpr std::size_t sampleRounds[] = {4, 12, 48};
 constexpr std::size_t scanSample = 32;
 // Building the trees costs about as much as this many scan distances per
-// row and level (measured on the hiring and census tables); the index is
-// tried only when the scan would cost buildShare times the trees at least.
-constexpr double buildCost = 160.0;
+// row and level (140 to 220 on the hiring and bench/make_tables.py tables);
+// the index is tried only when the scan would cost buildShare times the
+// trees at least, that is with enough queries.
+constexpr double buildCost = 200.0;
 constexpr double buildShare = 16.0;
 
 // Processor time of the calling thread, in seconds.
-double threadSeconds() {
+double cpuSeconds(clockid_t clock) {
   timespec t{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  clock_gettime(clock, &t);
   return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
 }
+double threadSeconds() { return cpuSeconds(CLOCK_THREAD_CPUTIME_ID); }
 
 struct frontier_entry {
   float bound;
@@ -108,12 +110,6 @@ void onLeafHits(void* ctx, unsigned, unsigned first, std::uint32_t lanes, const 
 struct index_search::work {
   std::uint64_t rows = 0;   // candidate distances computed
   std::uint64_t nodes = 0;  // node bounds computed
-
-  work& operator+=(const work& o) {
-    rows += o.rows;
-    nodes += o.nodes;
-    return *this;
-  }
 };
 
 // Per-thread scratch: one prepared query, its terms for the bounds, the
@@ -165,7 +161,6 @@ class index_search::worker {
     for (group g : {group::unprotected, group::protected_}) find(search.tree(g), query, settings, kernel);
   }
 
-
   work done;
 
  private:
@@ -173,9 +168,9 @@ class index_search::worker {
   struct query_term {
     term kind = term::present;
     float value = 0.0f;         // present: the query's value
-    std::uint64_t bit = 0;      // nominal: the query's code bit, 0 when missing; valley: the missing code's bit
-    unsigned low = 0;           // valley: the least term's bit
-    const float* table = nullptr;  // ordinal: the term against each code bit
+    std::uint64_t bit = 0;         // nominal: the query's code bit, 0 when missing; valley: the missing code's bit
+    unsigned low = 0;              // valley: the bit of the least term
+    const float* table = nullptr;  // ordinal, valley: the term against each code bit
   };
 
   void prepare(unsigned row) {
@@ -424,10 +419,11 @@ index_report index_search::report() const {
   return last;
 }
 
-double index_search::buildTrees(unsigned threads) {
+void index_search::buildTrees(unsigned threads, index_report& r) {
   std::lock_guard<std::mutex> lock(guard);
-  if (protectedTree) return 0.0;
+  if (protectedTree) return;
   const auto start = std::chrono::steady_clock::now();
+  const double cpuStart = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
   const std::size_t m = columns.measures.size();
   plan.resize(m);
   orv::util::parallel_for(m, threads, [&](std::size_t j) {
@@ -443,7 +439,8 @@ double index_search::buildTrees(unsigned threads) {
       protectedTree = std::make_unique<detail::group_tree>(columns.measures, lists, plan, protectedRows, each);
     }
   });
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  r.buildCpuSeconds = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - cpuStart;
+  r.buildSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 scan_search& index_search::scanner(unsigned threads) {
@@ -469,7 +466,7 @@ index_report index_search::choose(std::span<const unsigned> queries, const searc
     r.chosen = index_report::choice::small;
     return r;
   }
-  r.buildSeconds = buildTrees(settings.threads);
+  buildTrees(settings.threads, r);
   const std::size_t want = std::min<std::size_t>(4 + 12 + 48, queries.size());
   std::vector<unsigned> picked;
   for (std::size_t i = 0; i < want; ++i) picked.push_back(queries[i * queries.size() / want]);
@@ -527,13 +524,17 @@ void index_search::run(std::span<const unsigned> queries, const search_settings&
     last = r;
   }
   switch (r.chosen) {
-    case index_report::choice::forced:
-      if (const double seconds = buildTrees(settings.threads); seconds > 0.0) {
+    case index_report::choice::forced: {
+      index_report built;
+      buildTrees(settings.threads, built);
+      {
         std::lock_guard<std::mutex> lock(guard);
-        last.buildSeconds = seconds;
+        last.buildSeconds = built.buildSeconds;
+        last.buildCpuSeconds = built.buildCpuSeconds;
       }
       runIndex(queries, settings, sink);
       return;
+    }
     case index_report::choice::index:
       runIndex(queries, settings, sink);
       return;

@@ -31,7 +31,8 @@
 //
 // Ownership: the search keeps copies of the row lists; the caller's columns
 // must outlive it (columns.hpp). The trees, and the scan when one is needed,
-// are built by the first run that needs them and only read afterwards.
+// are built by the first run that needs them and only read afterwards; a
+// scan built only to time it is dropped again. One run at a time.
 #pragma once
 
 #include <atomic>
@@ -70,7 +71,8 @@ struct index_report {
   std::uint64_t sampleRows = 0;   // candidate distances the index computed on the sample,
   std::uint64_t sampleNodes = 0;  // and node bounds,
   std::uint64_t scanRows = 0;     // and the scan
-  double buildSeconds = 0.0;      // building the trees (wall), when this run built them
+  double buildSeconds = 0.0;      // building the trees (wall), when this run built them,
+  double buildCpuSeconds = 0.0;   // and the process's processor time meanwhile
 };
 
 const char* choiceName(index_report::choice c);
@@ -94,8 +96,8 @@ class index_search final : public neighbour_search {
   struct work;
 
   const detail::group_tree& tree(group g) const { return g == group::protected_ ? *protectedTree : *unprotectedTree; }
-  // Answers the seconds it took, 0 when the trees were there.
-  double buildTrees(unsigned threads);
+  // Notes in `r` the time it took, nothing when the trees were there.
+  void buildTrees(unsigned threads, index_report& r);
   scan_search& scanner(unsigned threads);
   index_report choose(std::span<const unsigned> queries, const search_settings& settings);
   void runIndex(std::span<const unsigned> queries, const search_settings& settings, const result_sink& sink);

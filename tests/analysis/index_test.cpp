@@ -114,7 +114,7 @@ TEST(index, ties_decided_by_row) {
 TEST(index, every_row_identical) {
   const unsigned n = 1000;
   table t = columns_table({std::vector<float>(n, 0.75f)}, {std::vector<std::int32_t>(n, 4)}, oneInThree);
-  expect_index_as_oracle(t, {1, 5, 64, 65, 700}, {FLT_MAX, 0.0f}, {1, 3}, 97);
+  expect_index_as_oracle(t, {1, 5, 64, 65, 700, 4294967295u}, {FLT_MAX, 0.0f}, {1, 3}, 97);
   // Literally: from row 0, the protected neighbours are rows 3, 6, 9.
   index_search f(t.cols, t.protected_rows, t.unprotected_rows);
   const taken got = run_all(f, {0}, 3, FLT_MAX, 1, search_method::index);
@@ -286,7 +286,7 @@ TEST(index, chooses_by_the_sample) {
   EXPECT_EQ(near.chosen, index_report::choice::index) << near.indexSeconds << " " << near.scanSeconds;
   EXPECT_EQ(near.sampled, 64u);
 
-  std::vector<std::vector<std::int32_t>> codes(16, std::vector<std::int32_t>(24000));
+  std::vector<std::vector<std::int32_t>> codes(16, std::vector<std::int32_t>(36000));
   for (auto& c : codes)
     for (auto& x : c) x = static_cast<std::int32_t>(rng() % 4);
   const index_report ties = choice(columns_table({}, codes, oneInThree), 8, 1);
