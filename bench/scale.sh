@@ -29,4 +29,5 @@ echo "table: hiring, $rows rows, $tested tested tuples, k = $k, -j $threads; out
 echo "$info" | grep -E '^(search|trees|sample):' | sed 's/^/  /'
 printf 'default %8.2f s wall %8.2f s cpu %12.1f distance evaluations per tested tuple\n' "$wall_a" "$cpu_a" "$per_index"
 printf '%-7s %8.2f s wall %8.2f s cpu %12.1f distance evaluations per tested tuple\n' -scan "$wall_b" "$cpu_b" "$per_scan"
-awk -v a="$wall_a" -v b="$wall_b" 'BEGIN { printf "ratio   %8.1f x (-scan wall / default wall)\n", b / a }'
+awk -v a="$wall_a" -v b="$wall_b" -v ca="$cpu_a" -v cb="$cpu_b" \
+  'BEGIN { printf "ratio   %8.1f x wall %6.1f x cpu (-scan / default)\n", b / a, cb / ca }'
