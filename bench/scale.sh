@@ -26,7 +26,7 @@ per_index=$(sed -n 's/^evaluations per tested tuple: \([0-9.]*\) (scan: \([0-9]*
 per_scan=$(sed -n 's/^evaluations per tested tuple: \([0-9.]*\) (scan: \([0-9]*\))/\2/p' <<<"$info")
 
 echo "table: hiring, $rows rows, $tested tested tuples, k = $k, -j $threads; outputs identical"
-echo "$info" | grep -E '^(search|trees|sample):' | sed 's/^/  /'
+echo "$info" | grep -E '^(search|trees|sample)[: ]' | sed 's/^/  /'
 printf 'default %8.2f s wall %8.2f s cpu %12.1f distance evaluations per tested tuple\n' "$wall_a" "$cpu_a" "$per_index"
 printf '%-7s %8.2f s wall %8.2f s cpu %12.1f distance evaluations per tested tuple\n' -scan "$wall_b" "$cpu_b" "$per_scan"
 awk -v a="$wall_a" -v b="$wall_b" -v ca="$cpu_a" -v cb="$cpu_b" \
