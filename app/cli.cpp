@@ -166,6 +166,9 @@ command_line parse_command_line(const std::vector<std::string>& args) {
     } else if (word == "-reference") {
       // Kept out of the usage text: for benchmarks and cross-checks only.
       s.reference = true;
+    } else if (word == "-scan") {
+      // Kept out of the usage text too.
+      s.scan = true;
     } else {
       return reject("Unknown command: " + word);
     }

@@ -73,6 +73,7 @@ kel::test_settings engine_settings(const settings& s) {
   t.useConfidence = s.confidence;
   t.z = s.z;
   t.reference = s.reference;
+  if (s.scan) t.search.method = kel::search_method::scan;
   return t;
 }
 

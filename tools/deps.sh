@@ -22,8 +22,9 @@ declare -A packages=(
   [mpi]="libopenmpi-dev openmpi-bin"
   [json]="nlohmann-json3-dev python3-jsonschema"
   [python]="pybind11-dev python3-dev python3-numpy python3-pandas python3-pytest"
+  [report]="chromium"
 )
-features=(build sqlite tests bench fuzz package mpi json python)
+features=(build sqlite tests bench fuzz package mpi json python report)
 
 check=0
 chosen=()

@@ -16,7 +16,7 @@ void test_output::emptyNeighbourhood(unsigned row, const neighbourhood&, const n
 void data_writer::untested(unsigned row) {
   if (!prevention) return;
   data.writeRow(row, out.stream(), false);
-  out.end_line();
+  out.end_row();
 }
 
 void data_writer::tested(unsigned row, const verdict& v, const neighbourhood&, const neighbourhood&) {
@@ -26,7 +26,7 @@ void data_writer::tested(unsigned row, const verdict& v, const neighbourhood&, c
     data.writeRow(row, out.stream(), false);
     out.stream() << ',' << v.diff << (v.flagged ? ",yes" : ",no");
   }
-  out.end_line();
+  out.end_row();
 }
 
 void data_writer::finish() {
@@ -41,7 +41,7 @@ void data_writer::finish() {
         continue;
       }
       data.writeRow(j, out.stream(), false);
-      out.end_line();
+      out.end_row();
     }
   }
   out.finish();
@@ -91,8 +91,10 @@ void neighbour_writer::write(unsigned row, const neighbourhood& unprotected, con
   append(row, "protected", protected_);
   append(row, "unprotected", unprotected);
   if (text.empty()) return;
+  // A tuple's lines are one row of the file: held and written whole, in batches.
+  text.pop_back();
   out.stream().write(text.data(), static_cast<std::streamsize>(text.size()));
-  out.finish();
+  out.end_row();
 }
 
 void neighbour_writer::emptyNeighbourhood(unsigned row, const neighbourhood& unprotected,

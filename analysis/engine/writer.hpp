@@ -40,7 +40,8 @@ class test_output {
 
 // The output data file: the tested tuples with their diff and verdict, or in
 // prevention mode every row once, protected rows first, the class value of
-// the flagged ones replaced. Every row is flushed as it ends.
+// the flagged ones replaced. Rows are written in batches of whole rows
+// (textout::end_row), the last when the test ends.
 class data_writer final : public test_output {
  public:
   // protectedRows: the group the test walks, increasing; prevention mode

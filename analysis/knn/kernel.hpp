@@ -11,8 +11,10 @@
 // Every kernel (scalar, AVX2, AVX-512) must give bit-identical sums: per lane
 // the operations are those of rules.hpp, in the same order, with no fused
 // multiply-add and no reassociation. The vector kernels exist only in x86-64 builds (KEL_X86_KERNELS).
-// REQUIRES: begin is a multiple of padRows; stride is a multiple of padRows;
-// the words from begin up to end rounded up to padRows exist in every column.
+// REQUIRES: begin and stride are multiples of alignRows (aligned vector
+// loads); the words from begin up to begin + (end - begin) rounded up to
+// stepRows exist in every column, those past end being padding (any value,
+// but a valid index in a table column).
 #pragma once
 
 #include <cstddef>
@@ -26,6 +28,8 @@ namespace kel::detail {
 inline constexpr unsigned maxQueries = 8;     // queries per kernel pass
 inline constexpr unsigned slotWords = 16;     // words per prepared query attribute
 inline constexpr unsigned padRows = 64;       // group columns are padded to this many rows
+inline constexpr unsigned alignRows = 16;     // a pass starts at a multiple of this many rows (64 bytes)
+inline constexpr unsigned stepRows = 32;      // the most candidates any kernel computes per step
 inline constexpr unsigned tableEntries = 16;  // largest value set a per-query table handles
 
 enum class col_kind : std::uint8_t {

@@ -15,6 +15,7 @@ namespace {
 constexpr unsigned L = 8;   // lanes per vector
 constexpr unsigned V = 2;   // vectors per step
 constexpr unsigned kQ = 3;  // queries per pass: more accumulators spill the 16 registers
+static_assert(V * L <= stepRows && alignRows % L == 0, "steps start on vector boundaries and span at most stepRows");
 
 // Queries q0 .. q0 + Q - 1 of the arguments.
 template <unsigned Q>

@@ -16,6 +16,7 @@ namespace {
 
 constexpr unsigned V = 2;    // vectors per step
 constexpr unsigned L = 16;   // lanes per vector
+static_assert(V * L <= stepRows && alignRows % L == 0, "steps start on vector boundaries and span at most stepRows");
 
 template <unsigned Q>
 void run(const kernel_args& a) {

@@ -6,6 +6,7 @@ namespace kel::detail {
 
 void kernelScalar(const kernel_args& a) {
   constexpr unsigned W = 16;
+  static_assert(W <= stepRows);
   alignas(64) float s[W];
   for (unsigned base = a.begin; base < a.end; base += W) {
     for (unsigned q = 0; q < a.nq; ++q) {

@@ -85,8 +85,47 @@ column_plan planColumn(const measure_column& m, std::span<const unsigned> protec
   return p;
 }
 
+void prepareQuery(std::span<const measure_column> measures, std::span<const column_plan> plan, unsigned row,
+                  std::uint32_t* w) {
+  std::fill_n(w, measures.size() * slotWords, 0u);
+  for (std::size_t j = 0; j < measures.size(); ++j, w += slotWords) {
+    const measure_column& m = measures[j];
+    const column_plan& p = plan[j];
+    switch (p.desc.kind) {
+      case col_kind::continuous:
+        w[0] = asWord(m.values[row]);
+        w[1] = m.values[row] == missingValue ? 0u : ~0u;
+        break;
+      case col_kind::nominal:
+        w[0] = static_cast<std::uint32_t>(m.codes[row] == m.missingCode ? p.sentinel : m.codes[row]);
+        break;
+      case col_kind::table:
+        for (std::size_t i = 0; i < p.values.size(); ++i)
+          w[i] = asWord(ordinalTerm(static_cast<std::uint32_t>(m.codes[row]), p.values[i], p.desc.missingCode,
+                                    p.desc.maxCode));
+        break;
+      case col_kind::generic:
+        w[0] = static_cast<std::uint32_t>(m.codes[row]);
+        break;
+    }
+  }
+}
+
 group_layout::group_layout(std::span<const unsigned> r, std::size_t columns)
     : rows(r.begin(), r.end()), stride((r.size() + padRows - 1) / padRows * padRows), words(stride * columns) {}
+
+column_words::column_words(const measure_column& m, const column_plan& p) : column(m), plan(p), kind(p.desc.kind) {
+  // Codes of a real scale are small, so a direct index replaces the search.
+  if (kind == col_kind::table && p.values.back() < (1u << 16)) {
+    position.assign(std::size_t{p.values.back()} + 1, 0);
+    for (std::uint32_t v : p.values) position[v] = indexOf(v);
+  }
+}
+
+std::uint32_t column_words::indexOf(std::uint32_t code) const {
+  return static_cast<std::uint32_t>(std::lower_bound(plan.values.begin(), plan.values.end(), code) -
+                                    plan.values.begin());
+}
 
 void group_layout::fillColumn(std::size_t j, const measure_column& m, const column_plan& p) {
   const std::size_t n = rows.size();
@@ -94,31 +133,8 @@ void group_layout::fillColumn(std::size_t j, const measure_column& m, const colu
   // The kernels read the padding too (a table index must stay in range); the
   // scan skips it.
   std::fill(out + n, out + stride, 0u);
-  switch (p.desc.kind) {
-    case col_kind::continuous:
-      for (std::size_t i = 0; i < n; ++i) out[i] = asWord(m.values[rows[i]]);
-      break;
-    case col_kind::nominal:
-    case col_kind::generic:
-      for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<std::uint32_t>(m.codes[rows[i]]);
-      break;
-    case col_kind::table: {
-      // Every code of the groups is among the few table values. Codes of a
-      // real scale are small, so a direct index replaces the search.
-      const auto index = [&p](std::uint32_t code) {
-        return static_cast<std::uint32_t>(std::lower_bound(p.values.begin(), p.values.end(), code) -
-                                          p.values.begin());
-      };
-      if (p.values.back() < (1u << 16)) {
-        std::vector<std::uint32_t> position(std::size_t{p.values.back()} + 1, 0);
-        for (std::uint32_t v : p.values) position[v] = index(v);
-        for (std::size_t i = 0; i < n; ++i) out[i] = position[static_cast<std::uint32_t>(m.codes[rows[i]])];
-      } else {
-        for (std::size_t i = 0; i < n; ++i) out[i] = index(static_cast<std::uint32_t>(m.codes[rows[i]]));
-      }
-      break;
-    }
-  }
+  const column_words word(m, p);
+  for (std::size_t i = 0; i < n; ++i) out[i] = word(rows[i]);
 }
 
 void group_layout::fillClass(const class_column& cls) {

@@ -28,6 +28,36 @@ struct column_plan {
 column_plan planColumn(const measure_column& m, std::span<const unsigned> protectedRows,
                        std::span<const unsigned> unprotectedRows);
 
+// The words of one measured column as the kernels read them, row by row.
+class column_words {
+ public:
+  // REQUIRES: the plan was made for m over groups that hold every row asked for.
+  column_words(const measure_column& m, const column_plan& p);
+  std::uint32_t operator()(unsigned row) const {
+    switch (kind) {
+      case col_kind::continuous: return asWord(column.values[row]);
+      case col_kind::nominal:
+      case col_kind::generic: return static_cast<std::uint32_t>(column.codes[row]);
+      case col_kind::table: break;
+    }
+    const auto code = static_cast<std::uint32_t>(column.codes[row]);
+    return code < position.size() ? position[code] : indexOf(code);
+  }
+
+ private:
+  std::uint32_t indexOf(std::uint32_t code) const;
+
+  const measure_column& column;
+  const column_plan& plan;
+  col_kind kind;
+  std::vector<std::uint32_t> position;  // table: the index of each small code
+};
+
+// Writes the prepared words of query `row` for every measured column (ncols
+// slots of slotWords words each, see kernel.hpp).
+void prepareQuery(std::span<const measure_column> measures, std::span<const column_plan> plan, unsigned row,
+                  std::uint32_t* w);
+
 // 64-byte aligned words, left for their users to fill. They come from the
 // heap, which hands back the memory the reading freed: fresh pages would cost
 // a fault and a clearing each, and the threads copying the columns would

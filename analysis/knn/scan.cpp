@@ -114,30 +114,7 @@ class scan_search::worker {
     return a;
   }
 
-  void prepare(unsigned row, std::uint32_t* w) {
-    std::fill_n(w, ncols * slotWords, 0u);
-    for (std::size_t j = 0; j < ncols; ++j, w += slotWords) {
-      const measure_column& m = search.columns.measures[j];
-      const detail::column_plan& p = search.plan[j];
-      switch (p.desc.kind) {
-        case col_kind::continuous:
-          w[0] = detail::asWord(m.values[row]);
-          w[1] = m.values[row] == missingValue ? 0u : ~0u;
-          break;
-        case col_kind::nominal:
-          w[0] = static_cast<std::uint32_t>(m.codes[row] == m.missingCode ? p.sentinel : m.codes[row]);
-          break;
-        case col_kind::table:
-          for (std::size_t i = 0; i < p.values.size(); ++i)
-            w[i] = detail::asWord(ordinalTerm(static_cast<std::uint32_t>(m.codes[row]), p.values[i],
-                                              p.desc.missingCode, p.desc.maxCode));
-          break;
-        case col_kind::generic:
-          w[0] = static_cast<std::uint32_t>(m.codes[row]);
-          break;
-      }
-    }
-  }
+  void prepare(unsigned row, std::uint32_t* w) { detail::prepareQuery(search.columns.measures, search.plan, row, w); }
 
   void scan(group which, std::span<const unsigned> queries, const search_settings& settings,
             detail::kernel_fn kernel, result_block& out) {
@@ -248,6 +225,8 @@ void scan_search::run(std::span<const unsigned> queries, const search_settings& 
         const std::size_t first = b * blockQueries;
         const auto part = queries.subspan(first, std::min<std::size_t>(blockQueries, queries.size() - first));
         workers[thread]->run(part, first, settings, kernel, slots[b % slots.size()]);
+        counted.fetch_add(part.size() * (unprotectedLayout->rows.size() + protectedLayout->rows.size()),
+                          std::memory_order_relaxed);
       },
       [&](std::size_t b) { sink(slots[b % slots.size()]); });
 }

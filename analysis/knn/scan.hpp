@@ -13,6 +13,8 @@
 // from several threads at once.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <memory>
 #include <span>
 #include <vector>
@@ -31,6 +33,7 @@ class scan_search final : public neighbour_search {
   ~scan_search() override;
 
   void run(std::span<const unsigned> queries, const search_settings& settings, const result_sink& sink) override;
+  std::uint64_t evaluations() const override { return counted.load(std::memory_order_relaxed); }
 
   // The distance from queryRow to every row of group g, in the group's row
   // order, as the kernels compute it (queryRow itself included).
@@ -46,6 +49,7 @@ class scan_search final : public neighbour_search {
   std::vector<detail::column_plan> plan;
   std::unique_ptr<detail::group_layout> unprotectedLayout;
   std::unique_ptr<detail::group_layout> protectedLayout;
+  std::atomic<std::uint64_t> counted{0};
 };
 
 }  // namespace kel

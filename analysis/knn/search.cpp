@@ -2,6 +2,7 @@
 
 #include <cassert>
 
+#include "analysis/knn/index.hpp"
 #include "analysis/knn/scan.hpp"
 
 namespace kel {
@@ -26,10 +27,14 @@ neighbourhood result_block::get(std::size_t i, group g) const {
 
 neighbour_search::~neighbour_search() = default;
 
+std::uint64_t neighbour_search::evaluations() const { return 0; }
+
 std::unique_ptr<neighbour_search> makeSearch(const search_columns& columns, std::span<const unsigned> protectedRows,
                                              std::span<const unsigned> unprotectedRows,
                                              const search_settings& settings) {
-  return std::make_unique<scan_search>(columns, protectedRows, unprotectedRows, settings.threads);
+  if (settings.method == search_method::scan)
+    return std::make_unique<scan_search>(columns, protectedRows, unprotectedRows, settings.threads);
+  return std::make_unique<index_search>(columns, protectedRows, unprotectedRows);
 }
 
 float pairDistance(std::span<const measure_column> measures, unsigned a, unsigned b) {

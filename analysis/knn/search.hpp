@@ -11,6 +11,7 @@
 
 #include <cfloat>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <span>
@@ -22,10 +23,18 @@
 
 namespace kel {
 
+// How makeSearch finds the neighbours; every method gives the same results.
+enum class search_method : std::uint8_t {
+  automatic,  // the index where it pays (see index.hpp), the scan elsewhere
+  scan,       // every candidate, vectorised
+  index,      // the index for every run, however small (for tests)
+};
+
 struct search_settings {
   unsigned k = 2;               // at least 1
   float maxDistance = FLT_MAX;  // a neighbour at exactly this distance is taken; NaN: no limit
   unsigned threads = 1;         // the caller's thread included
+  search_method method = search_method::automatic;
 };
 
 enum class group : unsigned char { unprotected = 0, protected_ = 1 };
@@ -82,14 +91,19 @@ class neighbour_search : private orv::util::nocopy {
   // it was handed over. Throws orv::util::error when k is 0.
   virtual void run(std::span<const unsigned> queries, const search_settings& settings, const result_sink& sink) = 0;
 
+  // The query-candidate distances computed by the runs so far, for
+  // benchmarks; 0 for a search that does not count them.
+  virtual std::uint64_t evaluations() const;
+
  protected:
   neighbour_search() = default;
 };
 
 // The fastest exact search for these columns and groups, given the settings
-// it will run with. REQUIRES: as for columns.hpp; measures not empty; both
-// row lists strictly increasing. The columns are copied on up to
-// settings.threads threads.
+// it will run with (settings.method). REQUIRES: as for columns.hpp; measures
+// not empty; both row lists strictly increasing. The columns are copied on up
+// to settings.threads threads, by the scan at once, by the index when its
+// first run needs them.
 std::unique_ptr<neighbour_search> makeSearch(const search_columns& columns, std::span<const unsigned> protectedRows,
                                              std::span<const unsigned> unprotectedRows,
                                              const search_settings& settings);

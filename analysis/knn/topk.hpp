@@ -12,6 +12,7 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -37,6 +38,11 @@ inline bool before(const neighbour& a, const neighbour& b) {
   return a.row < b.row;
 }
 
+// before() as a function object, so that the heap algorithms inline it.
+struct before_order {
+  bool operator()(const neighbour& a, const neighbour& b) const { return before(a, b); }
+};
+
 class topk {
  public:
   // REQUIRES: k >= 1.
@@ -52,7 +58,7 @@ class topk {
     if (bound < c.distance) return false;
     if (heap.size() < limit) {
       heap.push_back(c);
-      std::push_heap(heap.begin(), heap.end(), before);
+      std::push_heap(heap.begin(), heap.end(), before_order{});
       return true;
     }
     // Full: pushing c would evict the greater of c and the top, so the
@@ -62,9 +68,7 @@ class topk {
       return false;
     }
     bound = heap.front().distance;
-    std::pop_heap(heap.begin(), heap.end(), before);
-    heap.back() = c;
-    std::push_heap(heap.begin(), heap.end(), before);
+    replaceTop(c);
     return true;
   }
 
@@ -75,11 +79,26 @@ class topk {
   // The pairs held, in (distance, row) order; ends the selection. The caller
   // may rewrite them (the scan turns group positions into rows).
   std::span<neighbour> take() {
-    std::sort_heap(heap.begin(), heap.end(), before);
+    std::sort_heap(heap.begin(), heap.end(), before_order{});
     return heap;
   }
 
  private:
+  // The top gives way to c, which sinks to its place.
+  void replaceTop(neighbour c) {
+    const std::size_t n = heap.size();
+    std::size_t i = 0;
+    for (;;) {
+      std::size_t child = 2 * i + 1;
+      if (child >= n) break;
+      if (child + 1 < n && before(heap[child], heap[child + 1])) ++child;
+      if (!before(c, heap[child])) break;
+      heap[i] = heap[child];
+      i = child;
+    }
+    heap[i] = c;
+  }
+
   std::uint64_t limit = 0;
   float bound = 0.0f;
   std::vector<neighbour> heap;  // a max-heap under before()
@@ -92,6 +111,20 @@ class topk {
 // +inf bounds admit everything.
 inline float sumBound(float bound, float n) {
   constexpr float inf = std::numeric_limits<float>::infinity();
+  // The common case steps the bits of positive finite floats (one up or
+  // down is the next float that way), which the searches do at every change
+  // of their k-th distance; the general steps below give the same answers.
+  if (bound > 0.0f && bound <= std::numeric_limits<float>::max()) {
+    float s = bound * n;
+    if (s > 0.0f && s <= std::numeric_limits<float>::max()) {
+      while (s / n > bound) s = std::bit_cast<float>(std::bit_cast<std::uint32_t>(s) - 1);
+      for (;;) {
+        const float up = std::bit_cast<float>(std::bit_cast<std::uint32_t>(s) + 1);
+        if (!(up / n <= bound)) return s;
+        s = up;
+      }
+    }
+  }
   if (std::isnan(bound) || bound == inf) return inf;
   if (!(0.0f / n <= bound)) return -inf;
   float s = std::min(bound * n, std::numeric_limits<float>::max());
@@ -106,7 +139,8 @@ inline float sumBound(float bound, float n) {
 // The same for d < bound.
 inline float sumBoundBelow(float bound, float n) {
   if (!(bound > 0.0f)) return -std::numeric_limits<float>::infinity();
-  return sumBound(std::nextafter(bound, 0.0f), n);
+  if (bound == std::numeric_limits<float>::infinity()) return sumBound(std::numeric_limits<float>::max(), n);
+  return sumBound(std::bit_cast<float>(std::bit_cast<std::uint32_t>(bound) - 1), n);
 }
 
 }  // namespace kel

@@ -1,6 +1,8 @@
-// The fast search against the per-pair reference: random tables full of ties
-// and missing values, every output mode, many k, tight distance bounds and
-// several thread counts must give byte-identical files and summaries.
+// The fast searches (the index, forced even on small tables, the scan, and
+// the automatic choice) against the per-pair reference: random tables full
+// of ties and missing values, every output mode, many k, tight distance
+// bounds and several thread counts must give byte-identical files and
+// summaries.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -76,10 +78,14 @@ TEST(equivalence, fast_search_matches_the_reference) {
                          .z = 1.644853627, .reference = true};
     const std::string expected = run(t, s);
     s.reference = false;
-    for (unsigned threads : {1u, 2u, 3u, 8u}) {
-      s.search.threads = threads;
-      ASSERT_EQ(run(t, s), expected) << "round " << round << " threads " << threads << "\n"
-                                     << t.meta << "--\n" << t.select;
+    for (const kel::search_method method :
+         {kel::search_method::index, kel::search_method::scan, kel::search_method::automatic}) {
+      s.search.method = method;
+      for (unsigned threads : {1u, 2u, 3u, 8u}) {
+        s.search.threads = threads;
+        ASSERT_EQ(run(t, s), expected) << "round " << round << " method " << static_cast<int>(method) << " threads "
+                                       << threads << "\n" << t.meta << "--\n" << t.select;
+      }
     }
   }
 }

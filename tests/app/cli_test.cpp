@@ -62,6 +62,8 @@ TEST(command_line, option_values) {
   EXPECT_EQ(accepted({"-cl", "97.9"}).z, 1.880793608);
   EXPECT_EQ(accepted({"-j", "8", "-j", "3"}).threads, 3u);
   EXPECT_TRUE(accepted({"-reference"}).reference);
+  EXPECT_TRUE(accepted({"-scan"}).scan);
+  EXPECT_FALSE(accepted({}).scan);
   EXPECT_EQ(accepted({"-sep", ";x"}).separator, ';');
   EXPECT_EQ(accepted({"-cl", "97.9"}).confidence_level, 97);
 }

@@ -350,3 +350,61 @@ TEST(textout, a_failed_write_says_why) {
   out.stream() << std::string(5000, 'x');
   EXPECT_EQ(error_of([&] { out.end_line(); }), "cannot write output file /dev/full: No space left on device");
 }
+
+// ---- output text files ----
+
+// Rows are held and written in batches of whole rows: a batch as large as
+// batch_bytes at once, a smaller one once it has waited, with no further
+// call; lines ended with end_line at once; an unfinished row never.
+TEST(textout, rows_reach_the_file_whole_in_batches) {
+  const std::string name = path("rows.csv");
+  {
+    textout out(name);
+    out.stream() << "head";
+    out.end_line();
+    EXPECT_EQ(read_file(name), "head\n");
+    const std::string row(999, 'r');  // 1000 bytes with its newline
+    std::size_t rows = 0;
+    while (read_file(name).size() == 5) {
+      out.stream() << row;
+      out.end_row();
+      ++rows;
+      ASSERT_LT(rows * 1000, textout::batch_bytes + 1000) << "a full batch was not written at once";
+    }
+    const std::string first = read_file(name);
+    EXPECT_EQ(first.size(), 5 + rows * 1000);
+    EXPECT_EQ(first.back(), '\n');
+
+    // A row, then nothing: a helper writes it once it has waited.
+    out.stream() << "alone,1";
+    out.end_row();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (read_file(name).size() == first.size() && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(read_file(name), first + "alone,1\n");
+
+    // Held rows reach the file when it closes; an unfinished one does not.
+    out.stream() << "last,2";
+    out.end_row();
+    out.stream() << "unfinished";
+  }
+  const std::string all = read_file(name);
+  EXPECT_TRUE(all.ends_with("alone,1\nlast,2\n")) << all.substr(all.size() - 20);
+  std::filesystem::remove(name);
+}
+
+// A write that fails is reported with the file's name and the reason, by the
+// next call after the batch was written, and finish() reports it at the latest.
+TEST(textout, a_failed_batch_is_reported) {
+  textout out("/dev/full");
+  out.stream() << "row";
+  out.end_row();
+  EXPECT_EQ(error_of([&] { out.finish(); }), "cannot write output file /dev/full: No space left on device");
+  EXPECT_EQ(error_of([&] {
+              for (int i = 0; i < 100000; ++i) {
+                out.stream() << "row";
+                out.end_row();
+              }
+            }),
+            "cannot write output file /dev/full: No space left on device");
+}

@@ -36,5 +36,9 @@ expect _kel_import "--ignore --id" kel-import t.csv --i
 expect _kel_import "id age sex" kel-import t.csv --out p --ignore ""
 expect _kel_import "id,age id,sex" kel-import t.csv --nominal id,
 expect _kel_import "--check" kel-import --ch
+expect _kel_report "--summary --neighbours --out" kel-report --
+expect _kel_report "--neighbours --out" kel-report --summary s.json --
+expect _kel_report "--out" kel-report --summary s.json --neighbours n.csv --o
+expect _kel_report "" kel-report --summary s.json --neighbours n.csv --out r.html --s
 [ $failed = 0 ] && echo "completion: all cases pass"
 exit $failed

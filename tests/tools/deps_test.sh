@@ -34,7 +34,7 @@ export STUB_DIR=$work PATH="$work/bin:$PATH"
 
 everything="g++ cmake make zlib1g-dev libsqlite3-dev libgtest-dev libgmock-dev python3 libbenchmark-dev clang-14
 libclang-rt-14-dev dpkg-dev file binutils groff-base libopenmpi-dev openmpi-bin nlohmann-json3-dev python3-jsonschema
-pybind11-dev python3-dev python3-numpy python3-pandas python3-pytest"
+pybind11-dev python3-dev python3-numpy python3-pandas python3-pytest chromium"
 failed=0
 case_() {  # name, installed packages, uid, expected status, expected log, arguments...
   local name=$1 have=$2 uid=$3 want_status=$4 want_log=$5

@@ -31,6 +31,9 @@ if [ -n "$module" ]; then
   interpreter=$(sed -n 's/^Python3_EXECUTABLE:FILEPATH=//p' "$build/CMakeCache.txt")
   expected+=("usr/$python_dir/kel/__init__.py" "usr/$python_dir/kel/$(basename "$module")")
 fi
+if [ -x "$build/app/kel-report" ]; then
+  expected+=(usr/bin/kel-report usr/share/bash-completion/completions/kel-report usr/share/man/man1/kel-report.1)
+fi
 want=$(printf '%s\n' "${expected[@]}" | sort)
 
 cmake --install "$build" --prefix "$stage/usr" >/dev/null
@@ -38,6 +41,9 @@ got=$(cd "$stage" && find . -type f | sed 's|^\./||' | sort)
 [ "$got" = "$want" ] || fail "installed files:"$'\n'"$got"$'\n'"expected:"$'\n'"$want"
 "$stage/usr/bin/kelcmd" | head -1 | grep -q '^Command line: kelcmd ' || fail "installed kelcmd"
 "$stage/usr/bin/kel-import" | head -1 | grep -q '^Command line: kel-import ' || fail "installed kel-import"
+if [ -x "$build/app/kel-report" ]; then
+  "$stage/usr/bin/kel-report" | head -1 | grep -q '^Command line: kel-report ' || fail "installed kel-report"
+fi
 if command -v groff >/dev/null; then
   for page in "$stage"/usr/share/man/man1/*.1; do
     warnings=$(groff -man -ww -z "$page" 2>&1)

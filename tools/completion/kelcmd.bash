@@ -1,4 +1,4 @@
-# Bash completion for kelcmd and kel-import. Installed under both names in
+# Bash completion for kelcmd, kel-import and kel-report. Installed under each name in
 # bash-completion's completions folder; it needs nothing from that package:
 # where no word is offered, bash completes file names (-o default).
 
@@ -66,5 +66,22 @@ _kel_import() {
   fi
 }
 
+_kel_report() {
+  local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
+  COMPREPLY=()
+  case $prev in
+    --summary|--neighbours|--out) return ;;
+  esac
+  # The options not on the line yet; everything else is a file name.
+  if [[ $cur == -* ]]; then
+    local option left=()
+    for option in --summary --neighbours --out; do
+      [[ " ${COMP_WORDS[*]} " == *" $option "* ]] || left+=("$option")
+    done
+    COMPREPLY=($(compgen -W "${left[*]}" -- "$cur"))
+  fi
+}
+
 complete -o default -F _kelcmd kelcmd
 complete -o default -F _kel_import kel-import
+complete -o default -F _kel_report kel-report
