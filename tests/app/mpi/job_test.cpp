@@ -263,6 +263,7 @@ TEST(job, runs_as_kelcmd_runs_in_every_mode) {
       {"confidence", names({"-cl", "95", "-thr", "0"})},
       {"max distance", names({"-mxd", "0.4", "-all"})},
       {"per-pair search", names({"-reference", "-all", "-j", "2"})},
+      {"scan forced", names({"-scan", "-all", "-knn", "3", "-nbr", "n.csv"})},
       {"separator and gzip", {"m.meta", "d.csv.gz", "s.sel", "out.csv", "-sep", ";"},
        {{"m.meta", meta}, {"s.sel", select_women}, {"d.csv.gz", [] {
           std::string semicolons = data;
