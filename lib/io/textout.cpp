@@ -118,7 +118,10 @@ class batch_writer {
       const auto first = std::min_element(waiting_.begin(), waiting_.end());
       const auto now = textout::clock::now();
       if (now < first->first) {
-        wake_.wait_until(lock, first->first);
+        // A copy: the wait lets go of the lock, and another file's due() may
+        // move the list while it waits.
+        const textout::clock::time_point until = first->first;
+        wake_.wait_until(lock, until);
         continue;
       }
       textout* t = first->second;
