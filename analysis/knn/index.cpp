@@ -462,7 +462,8 @@ index_report index_search::choose(std::span<const unsigned> queries, const searc
   const double rows = static_cast<double>(protectedRows.size() + unprotectedRows.size());
   const double levels = std::max(1.0, std::log2(rows / detail::leafCapacity));
   // The trees must cost little beside the scan they may spare.
-  if (static_cast<double>(queries.size()) < buildShare * buildCost * levels) {
+  const std::size_t planned = std::max(queries.size(), settings.plannedQueries);
+  if (static_cast<double>(planned) < buildShare * buildCost * levels) {
     r.chosen = index_report::choice::small;
     return r;
   }

@@ -35,6 +35,10 @@ struct search_settings {
   float maxDistance = FLT_MAX;  // a neighbour at exactly this distance is taken; NaN: no limit
   unsigned threads = 1;         // the caller's thread included
   search_method method = search_method::automatic;
+  // The queries of the whole run when a call searches only a share of them
+  // (a rank's block): whether an index pays off depends on all of them.
+  // 0: the call's own queries.
+  std::size_t plannedQueries = 0;
 };
 
 enum class group : unsigned char { unprotected = 0, protected_ = 1 };

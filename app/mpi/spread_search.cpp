@@ -201,6 +201,8 @@ class server {
     settings.k = h.k;
     settings.maxDistance = h.maxDistance;
     settings.threads = threads(h);
+    settings.method = engine_settings(options).search.method;
+    settings.plannedQueries = queries.size();
 
     struct sent {
       std::vector<char> bytes;
@@ -320,13 +322,15 @@ void spread_search::run(std::span<const unsigned> queries, const kel::search_set
 
   const query_block own = blockOf(queries.size(), team.ranks(), 0, h.share);
   gather workers(team, h.extra, sink);
+  kel::search_settings share = settings;
+  share.plannedQueries = queries.size();
   results_packer kept;  // the leader's results, handed over last
   std::exception_ptr failed;
   try {
     if (own.size() > 0) {
       bool handing = false;
       try {
-        local->run(queries.subspan(own.begin, own.size()), settings, [&](const kel::result_block& b) {
+        local->run(queries.subspan(own.begin, own.size()), share, [&](const kel::result_block& b) {
           kept.add(b, own.begin + b.first());
           handing = true;
           workers.pump(false);

@@ -286,6 +286,17 @@ TEST(index, chooses_by_the_sample) {
   EXPECT_EQ(near.chosen, index_report::choice::index) << near.indexSeconds << " " << near.scanSeconds;
   EXPECT_EQ(near.sampled, 64u);
 
+  // A share of a run (a rank's block): the whole run's queries decide whether
+  // the trees pay off, not the few of the share.
+  const table wide = columns_table({spread}, {}, oneInThree);
+  const std::vector<unsigned> all = every_row(wide.rows, 5);
+  const auto block = std::span(all).first(100);
+  for (const std::size_t planned : {std::size_t{0}, all.size()}) {
+    index_search f(wide.cols, wide.protected_rows, wide.unprotected_rows);
+    f.run(block, {.k = 4, .threads = 2, .plannedQueries = planned}, [](const result_block&) {});
+    EXPECT_EQ(f.report().chosen == index_report::choice::small, planned == 0) << planned;
+  }
+
   std::vector<std::vector<std::int32_t>> codes(16, std::vector<std::int32_t>(36000));
   for (auto& c : codes)
     for (auto& x : c) x = static_cast<std::int32_t>(rng() % 4);
