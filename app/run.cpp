@@ -184,10 +184,8 @@ void run_stages(const settings& s, const run_parts& parts, std::ostream& out, st
   if (s.placebo_runs > 0) {
     stage = "running the placebo tests";
     step.start();
-    const kel::placebo_test placebo(data, test, s.seed);
-    std::vector<kel::flag_count> runs;
-    for (unsigned i = 0; i < s.placebo_runs; ++i) runs.push_back(placebo.run(i));
-    record.placebo = kel::placeboFigures({record.counts.classCount, record.counts.discriminated}, std::move(runs));
+    record.placebo =
+        kel::placeboBaseline(data, test, s.seed, s.placebo_runs, {record.counts.classCount, record.counts.discriminated});
     step.stop();
     record.placeboSeconds = step.elapsed();
     out << kel::placeboLine(*record.placebo) << std::endl;

@@ -280,10 +280,8 @@ py::dict test(std::string metadata, const std::vector<column>& cols, std::size_t
       record.testSeconds = step.elapsed();
       if (s.placebo_runs > 0) {
         step.start();
-        const kel::placebo_test placebo(data, test, s.seed);
-        std::vector<kel::flag_count> runs;
-        for (unsigned i = 0; i < s.placebo_runs; ++i) runs.push_back(placebo.run(i));
-        record.placebo = kel::placeboFigures({record.counts.classCount, record.counts.discriminated}, std::move(runs));
+        record.placebo = kel::placeboBaseline(data, test, s.seed, s.placebo_runs,
+                                              {record.counts.classCount, record.counts.discriminated});
         step.stop();
         record.placeboSeconds = step.elapsed();
       }

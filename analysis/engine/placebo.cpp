@@ -119,4 +119,13 @@ std::string placeboLine(const placebo_figures& f) {
          excess + " tuples, p = " + decimals(f.pValue);
 }
 
+placebo_figures placeboBaseline(const dataset& data, const test_settings& settings, std::uint64_t seed, unsigned runs,
+                                const flag_count& real) {
+  const placebo_test placebo(data, settings, seed);
+  std::vector<flag_count> counts;
+  counts.reserve(runs);
+  for (unsigned i = 0; i < runs; ++i) counts.push_back(placebo.run(i));
+  return placeboFigures(real, std::move(counts));
+}
+
 }  // namespace kel

@@ -72,6 +72,10 @@ struct placebo_figures {
 
 placebo_figures placeboFigures(const flag_count& real, std::vector<flag_count> runs);
 
+// Runs placebo tests 0 .. runs - 1 and sets their figures against the real run's.
+placebo_figures placeboBaseline(const dataset& data, const test_settings& settings, std::uint64_t seed, unsigned runs,
+                                const flag_count& real);
+
 // The p-th quantile (0 <= p <= 1) of sorted values, linear between the
 // closest ranks: h = (n - 1) p, x[floor h] + (h - floor h)(x[floor h + 1] -
 // x[floor h]). REQUIRES: values not empty, sorted.

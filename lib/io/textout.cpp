@@ -224,7 +224,8 @@ void textout::end_row() {
     due = held_since_ + batch_wait;
     held_.append(line_.data(), line_.size());
     line_.clear();
-    if (held_.size() >= batch_bytes) {
+    if (held_.size() >= batch_bytes || !wrote_row_) {
+      wrote_row_ = true;
       write_held();
       if (failed_) fail(error_);
       return;

@@ -44,8 +44,10 @@ class textout : private orv::util::nocopy {
   // Ends the current line: newline, then it and any rows held are written,
   // and a failed write raises an error.
   void end_line();
-  // Ends the current line as a row of a batch (see above). A failed write of
-  // an earlier batch raises its error here.
+  // Ends the current line as a row of a batch (see above). The file's first
+  // row is written at once, so a file that cannot be written fails at its
+  // first row whatever the timing. A failed write of an earlier batch raises
+  // its error here.
   void end_row();
   // Writes everything, an unfinished line included; for the end of a file
   // and for files that may stay empty.
@@ -91,6 +93,7 @@ class textout : private orv::util::nocopy {
   clock::time_point held_since_;
   int error_ = 0;  // errno of the first failed write
   bool failed_ = false;
+  bool wrote_row_ = false;  // the first row went out on its own
 };
 
 }  // namespace orv::inpout

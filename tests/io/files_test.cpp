@@ -364,12 +364,19 @@ TEST(textout, rows_reach_the_file_whole_in_batches) {
     out.end_line();
     EXPECT_EQ(read_file(name), "head\n");
     const std::string row(999, 'r');  // 1000 bytes with its newline
-    std::size_t rows = 0;
-    while (read_file(name).size() == 5) {
+    // The first row goes out at once (a file that cannot be written fails
+    // there); the rows after it are held.
+    out.stream() << row;
+    out.end_row();
+    EXPECT_EQ(read_file(name).size(), 1005u);
+    // The size by stat: reading the growing file each time would take longer
+    // than a batch may wait.
+    std::size_t rows = 1;
+    while (std::filesystem::file_size(name) == 1005) {
       out.stream() << row;
       out.end_row();
       ++rows;
-      ASSERT_LT(rows * 1000, textout::batch_bytes + 1000) << "a full batch was not written at once";
+      ASSERT_LT((rows - 1) * 1000, textout::batch_bytes + 1000) << "a full batch was not written at once";
     }
     const std::string first = read_file(name);
     EXPECT_EQ(first.size(), 5 + rows * 1000);
@@ -393,12 +400,13 @@ TEST(textout, rows_reach_the_file_whole_in_batches) {
   std::filesystem::remove(name);
 }
 
-// A write that fails is reported with the file's name and the reason, by the
-// next call after the batch was written, and finish() reports it at the latest.
+// A write that fails is reported with the file's name and the reason: at the
+// first row, which goes out at once; later, by the next call after the batch
+// was written, and by finish() at the latest.
 TEST(textout, a_failed_batch_is_reported) {
   textout out("/dev/full");
   out.stream() << "row";
-  out.end_row();
+  EXPECT_EQ(error_of([&] { out.end_row(); }), "cannot write output file /dev/full: No space left on device");
   EXPECT_EQ(error_of([&] { out.finish(); }), "cannot write output file /dev/full: No space left on device");
   EXPECT_EQ(error_of([&] {
               for (int i = 0; i < 100000; ++i) {
