@@ -211,8 +211,6 @@ TEST(golden, runs) {
       {"bad row", names(), 1, "no atts: 5\nbad row: 2\n", "-", meta, "30,f,primary,1,bad\n31,m,primary,3\n"},
       {"bad item", names(), 1, "no atts: 5\nno rows: 10\nnot an itemsex<f\n", "-", meta, data,
        "sex<f\nclass=bad\nage\n"},
-      {"ignored measure", names(), 1, groups_read + "attribute type ignore\n", "-", meta, data,
-       "sex=f\nclass=bad\nage,id\n"},
       {"output folder", {"m.meta", "d.csv", "s.sel", "no/such/out.csv"}, 1,
        groups_read + "cannot create output file no/such/out.csv: No such file or directory\n", "-"},
       {"full device", {"m.meta", "d.csv", "s.sel", "/dev/full"}, 1,
