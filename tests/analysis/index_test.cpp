@@ -35,28 +35,7 @@ void expect_index_as_oracle(const table& t, std::vector<unsigned> ks, std::vecto
                             std::vector<kernel_level> at = levels()) {
   const std::vector<unsigned> queries = every_row(t.rows, step);
   index_search f(t.cols, t.protected_rows, t.unprotected_rows);
-  for (unsigned k : ks) {
-    for (float mxd : bounds) {
-      taken want;
-      for (unsigned q : queries) {
-        want.unprotected.push_back(oracle_knn(t, t.unprotected_rows, q, k, mxd));
-        want.protected_.push_back(oracle_knn(t, t.protected_rows, q, k, mxd));
-      }
-      for (kernel_level l : at) {
-        level_guard lg(l);
-        for (unsigned threads : thread_counts) {
-          SCOPED_TRACE(std::string(kernelLevelName(l)) + " k=" + std::to_string(k) + " mxd=" + std::to_string(mxd) +
-                       " threads=" + std::to_string(threads));
-          const taken got = run_all(f, queries, k, mxd, threads, search_method::index);
-          ASSERT_EQ(got.unprotected.size(), queries.size());
-          for (std::size_t i = 0; i < queries.size(); ++i) {
-            ASSERT_EQ(got.unprotected[i], want.unprotected[i]) << "unprotected, query " << queries[i];
-            ASSERT_EQ(got.protected_[i], want.protected_[i]) << "protected, query " << queries[i];
-          }
-        }
-      }
-    }
-  }
+  expect_searches_as_oracle(f, t, queries, ks, bounds, thread_counts, at, search_method::index);
 }
 
 // A table of the given columns (continuous first, then nominal codes with
@@ -227,26 +206,7 @@ TEST(index, ordered_hand_over_and_counts) {
   const table t = make_table({.rows = 2000, .continuous = 3, .nominal = 1, .ordinal = 0, .missing = 0.0}, rng);
   const std::vector<unsigned> queries = every_row(t.rows);
   index_search f(t.cols, t.protected_rows, t.unprotected_rows);
-  for (unsigned threads : {1u, 2u, 8u}) {
-    std::size_t blocks = 0;
-    f.run(queries, {.k = 3, .threads = threads, .method = search_method::index},
-          [&](const result_block&) { ++blocks; });
-    EXPECT_GT(blocks, 1u);
-    unsigned after = 0;
-    auto fail_at_100 = [&](const result_block& b) {
-      if (after > 0) ++after;
-      if (b.first() + b.size() >= 100 && after == 0) {
-        after = 1;
-        throw orv::util::error("receiver failed");
-      }
-    };
-    EXPECT_THROW(f.run(queries, {.k = 3, .threads = threads, .method = search_method::index}, fail_at_100),
-                 orv::util::error);
-    EXPECT_EQ(after, 1u) << "no hand-over after a failure, threads " << threads;
-  }
-  std::size_t calls = 0;
-  f.run({}, {.k = 3, .threads = 2, .method = search_method::index}, [&](const result_block&) { ++calls; });
-  EXPECT_EQ(calls, 0u);
+  expect_ordered_hand_over(f, queries, {1, 2, 8}, search_method::index);
   EXPECT_THROW(f.run(queries, {.k = 0}, [](const result_block&) {}), orv::util::error);
 
   // One full run: the index computes a small part of what the scan does.

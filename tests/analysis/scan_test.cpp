@@ -52,28 +52,7 @@ void expect_same_as_oracle(const table& t, std::initializer_list<unsigned> ks, s
       }
     }
   }
-  for (unsigned k : ks) {
-    for (float mxd : bounds) {
-      taken want;
-      for (unsigned q : queries) {
-        want.unprotected.push_back(oracle_knn(t, t.unprotected_rows, q, k, mxd));
-        want.protected_.push_back(oracle_knn(t, t.protected_rows, q, k, mxd));
-      }
-      for (kernel_level l : all_levels) {
-        level_guard lg(l);
-        for (unsigned threads : thread_counts) {
-          SCOPED_TRACE(std::string(kernelLevelName(l)) + " k=" + std::to_string(k) + " mxd=" + std::to_string(mxd) +
-                       " threads=" + std::to_string(threads));
-          const taken got = run_all(f, queries, k, mxd, threads);
-          ASSERT_EQ(got.unprotected.size(), queries.size());
-          for (std::size_t i = 0; i < queries.size(); ++i) {
-            ASSERT_EQ(got.unprotected[i], want.unprotected[i]) << "unprotected, query " << queries[i];
-            ASSERT_EQ(got.protected_[i], want.protected_[i]) << "protected, query " << queries[i];
-          }
-        }
-      }
-    }
-  }
+  expect_searches_as_oracle(f, t, queries, ks, bounds, thread_counts, all_levels);
 }
 
 // Every kernel, every table shape: each distance is the oracle's float, bit for bit.
@@ -234,24 +213,7 @@ TEST(scan, ordered_hand_over) {
   expect_same_as_oracle(t, {3}, {FLT_MAX}, {1, 2, 3, 8});
   scan_search f(t.cols, t.protected_rows, t.unprotected_rows);
   const std::vector<unsigned> queries = every_row(t.rows);
-  for (unsigned threads : {1u, 2u, 3u, 8u}) {
-    std::size_t blocks = 0;
-    f.run(queries, {.k = 3, .threads = threads}, [&](const result_block&) { ++blocks; });
-    EXPECT_GT(blocks, 1u) << "threads " << threads;
-    unsigned after = 0;
-    auto fail_at_100 = [&](const result_block& b) {
-      if (after > 0) ++after;
-      if (b.first() + b.size() >= 100 && after == 0) {
-        after = 1;
-        throw orv::util::error("receiver failed");
-      }
-    };
-    EXPECT_THROW(f.run(queries, {.k = 3, .threads = threads}, fail_at_100), orv::util::error);
-    EXPECT_EQ(after, 1u) << "no hand-over after a failure, threads " << threads;
-  }
-  std::size_t calls = 0;
-  f.run({}, {.k = 3, .threads = 2}, [&](const result_block&) { ++calls; });
-  EXPECT_EQ(calls, 0u);
+  expect_ordered_hand_over(f, queries, {1, 2, 3, 8}, search_method::automatic);
 }
 
 }  // namespace

@@ -30,23 +30,12 @@
 #include <thread>
 #include <vector>
 
+#include "support/runs.hpp"
 #include "support/support.hpp"
 
-using testing_support::without_timings;
+using namespace testing_support;
 
 namespace {
-
-const char* const meta =
-    "age,continuous\nsex,nominal\neducation,ordinal,primary,secondary,tertiary\nid,ignore\nclass,nominal\n";
-const char* const data =
-    "30,f,primary,1,bad\n32,f,primary,2,bad\n31,m,primary,3,good\n33,m,primary,4,bad\n50,f,tertiary,5,good\n"
-    "52,f,?,6,bad\n51,m,tertiary,7,good\n?,m,tertiary,8,good\n40,?,secondary,9,bad\n41.5,f,secondary,10,bad\n";
-const char* const select_women = "sex=f\nclass=bad\nage,education\ngood\n";
-const char* const expected_women =
-    "30,f,primary,1,bad,0.5,yes\n32,f,primary,2,bad,0.5,yes\n52,f,?,6,bad,0,no\n41.5,f,secondary,10,bad,0,no\n";
-const char* const metadata_back =
-    "age,continuous\nsex,nominal,f,m\neducation,ordinal,primary,secondary,tertiary\nid,ignore\nclass,nominal,bad,good\n";
-const char* const histogram = "0.5\t2\t0.5\t0.5\t2\n0\t2\t0.5\t1\t4\n";
 
 const std::string inputs_read = "no atts: 5\nno rows: 10\nreading data elapsed time:  T secs.\n";
 const std::string groups_read = inputs_read + "no. protected 5\nno. unprotected 4\n";
@@ -57,39 +46,6 @@ std::string kelcmd() {
   const char* other = std::getenv("KELCMD");
   return other && *other ? other : KELCMD_PATH;
 }
-
-// A fresh temporary folder holding the three inputs, removed when the object goes.
-class folder {
- public:
-  explicit folder(const std::string& m = meta, const std::string& d = data, const std::string& s = select_women) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kelcmd-safe-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    dir_ = pattern;
-    file("m.meta", m);
-    file("d.csv", d);
-    file("s.sel", s);
-  }
-  ~folder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
-  folder(const folder&) = delete;
-  folder& operator=(const folder&) = delete;
-
-  std::string path(const std::string& name) const { return (dir_ / name).string(); }
-  void file(const std::string& name, const std::string& bytes) const {
-    std::ofstream(path(name), std::ios::binary) << bytes;
-  }
-  // The file's bytes, or "-" when there is no such file.
-  std::string read(const std::string& name) const {
-    if (!std::filesystem::exists(path(name))) return "-";
-    std::ifstream f(path(name), std::ios::binary);
-    return {std::istreambuf_iterator<char>(f), {}};
-  }
-
- private:
-  std::filesystem::path dir_;
-};
 
 // Where the run's standard output goes.
 enum class console { pipe, full_device, closed_pipe, closed };
@@ -133,7 +89,7 @@ pid_t start(const folder& dir, const std::vector<std::string>& args, const run_o
   std::vector<char*> envp;
   for (auto& w : env_words) envp.push_back(w.data());
   envp.push_back(nullptr);
-  const std::string where = dir.path("");
+  const std::string where = dir.path();
   const int full = o.out == console::full_device ? open("/dev/full", O_WRONLY | O_CLOEXEC) : -1;
 
   const pid_t pid = fork();
@@ -215,30 +171,11 @@ result run(const folder& dir, const std::vector<std::string>& args, const run_op
   return finish(pid, out, err, o.seconds);
 }
 
-std::vector<std::string> names(std::vector<std::string> options = {}, const std::string& output = "out.csv") {
-  options.insert(options.begin(), {"m.meta", "d.csv", "s.sel", output});
-  return options;
-}
-
 // Holds an advisory lock on a file of the folder, as another run would.
 int hold(const folder& dir, const std::string& name, int how) {
   const int fd = open(dir.path(name).c_str(), O_RDONLY | O_CLOEXEC);
   EXPECT_EQ(flock(fd, how | LOCK_NB), 0) << name;
   return fd;
-}
-
-// Writes text into a FIFO once its reader is there; gives up after a while
-// so that a failing run cannot hang the test.
-void feed(const std::string& path, const std::string& text) {
-  for (int tries = 0; tries < 1000; ++tries) {
-    if (const int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC); fd >= 0) {
-      fcntl(fd, F_SETFL, 0);
-      EXPECT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-      close(fd);
-      return;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
 }
 
 bool wait_for(const std::function<bool()>& ready) {
@@ -373,11 +310,11 @@ TEST(safe_runs, nothing_lost_nothing_mixed) {
     EXPECT_EQ(r.status, c.status);
     EXPECT_EQ(without_timings(r.out), c.console);
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(dir.read("out.csv"), c.output);
-    for (const auto& [name, bytes] : c.files) EXPECT_EQ(dir.read(name), bytes) << name;
-    EXPECT_EQ(dir.read("m.meta"), c.m);
-    EXPECT_EQ(dir.read("d.csv"), c.d);
-    EXPECT_EQ(dir.read("s.sel"), c.s);
+    EXPECT_EQ(dir.stored("out.csv"), c.output);
+    for (const auto& [name, bytes] : c.files) EXPECT_EQ(dir.stored(name), bytes) << name;
+    EXPECT_EQ(dir.stored("m.meta"), c.m);
+    EXPECT_EQ(dir.stored("d.csv"), c.d);
+    EXPECT_EQ(dir.stored("s.sel"), c.s);
   }
 }
 
@@ -388,7 +325,7 @@ TEST(safe_runs, a_stream_input_is_no_stored_file) {
   const result r = run(dir, {"m.meta", "/dev/stdin", "s.sel", "out.csv", "-dst", "/dev/null"}, {.input = data});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(without_timings(r.out), finished);
-  EXPECT_EQ(dir.read("out.csv"), expected_women);
+  EXPECT_EQ(dir.stored("out.csv"), expected_women);
 }
 
 // Before the first tuple searched, the test prints a progress line every
@@ -404,7 +341,7 @@ TEST(safe_runs, an_early_error_keeps_the_progress_lines) {
   EXPECT_EQ(without_timings(r.out),
             "no atts: 3\nno rows: 153\nreading data elapsed time:  T secs.\nno. protected 151\nno. unprotected 2\n"
             "n = 100 time per 100 = T\rgetContinuous not accessible\n");
-  EXPECT_EQ(dir.read("out.csv"), "old rows\n");
+  EXPECT_EQ(dir.stored("out.csv"), "old rows\n");
 }
 
 // Standard output on a full device, into a pipe nobody reads, or closed:
@@ -426,14 +363,15 @@ TEST(safe_runs, a_console_that_cannot_be_written_fails_the_run) {
     const result r = run(dir, names({"-md", "md.txt", "-dst", "dst.txt"}), {.out = c.out});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, c.err);
-    EXPECT_EQ(dir.read("out.csv"), expected_women);
-    EXPECT_EQ(dir.read("md.txt"), metadata_back);
-    EXPECT_EQ(dir.read("dst.txt"), histogram);
+    EXPECT_EQ(dir.stored("out.csv"), expected_women);
+    EXPECT_EQ(dir.stored("md.txt"), metadata_back);
+    EXPECT_EQ(dir.stored("dst.txt"), histogram);
   }
-  // The usage text is a console too.
+  // The usage text is a console too, and an output sent to the closed
+  // stdout is a failure.
   folder dir;
-  const result usage = run(dir, {"m.meta"}, {.out = console::full_device});
-  EXPECT_EQ(usage.status, 1);
+  EXPECT_EQ(run(dir, {"m.meta"}, {.out = console::full_device}).status, 1);
+  EXPECT_EQ(run(dir, names({}, "/dev/stdout"), {.out = console::closed}).status, 1);
 }
 
 // A named pipe is a private FIFO of this run: one that someone else may
@@ -441,7 +379,7 @@ TEST(safe_runs, a_console_that_cannot_be_written_fails_the_run) {
 // and the FIFO goes when the writer has connected or the wait is stopped.
 TEST(safe_runs, named_pipes_are_private_to_one_reader) {
   folder dir;
-  const std::string tmpdir = "TMPDIR=" + dir.path("");
+  const std::string tmpdir = "TMPDIR=" + dir.path() + "/";
   const std::string pipe = "\\\\.\\pipe\\kel-safe";
   const std::string fifo = dir.path("kel-safe");
   const run_options in_folder{.env = {tmpdir}, .seconds = 10};
@@ -480,11 +418,11 @@ TEST(safe_runs, named_pipes_are_private_to_one_reader) {
   const result second = run(dir, {"m.meta", pipe, "s.sel", "second.csv"}, in_folder);
   EXPECT_EQ(second.status, 1);
   EXPECT_EQ(second.out, "no atts: 5\nnamed pipe " + pipe + " is being read by another run\n");
-  feed(fifo, data);
+  feed_fifo(fifo, data);
   const result done = finish(first, out, err, 10);
   EXPECT_EQ(done.status, 0);
-  EXPECT_EQ(dir.read("first.csv"), expected_women);
-  EXPECT_EQ(dir.read("second.csv"), "-");
+  EXPECT_EQ(dir.stored("first.csv"), expected_women);
+  EXPECT_EQ(dir.stored("second.csv"), "-");
   EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(fifo)));
 
   // Stopped while it waits: the FIFO goes with it.
@@ -514,7 +452,7 @@ TEST(safe_runs, many_threads_cost_no_more_memory_to_read) {
   const result many = run(dir, names({"-j", "1024"}, "many.csv"), {.one_core = true});
   ASSERT_EQ(one.status, 0) << one.out;
   ASSERT_EQ(many.status, 0) << many.out;
-  EXPECT_EQ(dir.read("many.csv"), dir.read("one.csv"));
+  EXPECT_EQ(dir.stored("many.csv"), dir.stored("one.csv"));
   EXPECT_LT(static_cast<double>(many.peak_kb), 1.25 * static_cast<double>(one.peak_kb))
       << one.peak_kb << " KB with -j 1";
 }
@@ -552,8 +490,8 @@ TEST(safe_runs, the_summary_is_an_output_like_the_others) {
     if (held > 0) close(held);
     EXPECT_EQ(r.status, c.status);
     EXPECT_EQ(without_timings(r.out), c.console);
-    for (const auto& [name, bytes] : c.files) EXPECT_EQ(dir.read(name), bytes) << name;
-    EXPECT_EQ(dir.read("s.sel"), select_women);
+    for (const auto& [name, bytes] : c.files) EXPECT_EQ(dir.stored(name), bytes) << name;
+    EXPECT_EQ(dir.stored("s.sel"), select_women);
   }
 }
 #endif

@@ -13,6 +13,7 @@
 #include <limits>
 #include <ostream>
 #include <random>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -221,6 +222,60 @@ inline taken run_all(neighbour_search& f, const std::vector<unsigned>& queries, 
     }
   });
   return t;
+}
+
+// The searches of f for the queries against the oracle with each k and
+// bound, at each kernel level and thread count; stops at the first difference.
+inline void expect_searches_as_oracle(neighbour_search& f, const table& t, const std::vector<unsigned>& queries,
+                                      const std::vector<unsigned>& ks, const std::vector<float>& bounds,
+                                      const std::vector<unsigned>& thread_counts, const std::vector<kernel_level>& at,
+                                      search_method method = search_method::automatic) {
+  for (unsigned k : ks) {
+    for (float mxd : bounds) {
+      taken want;
+      for (unsigned q : queries) {
+        want.unprotected.push_back(oracle_knn(t, t.unprotected_rows, q, k, mxd));
+        want.protected_.push_back(oracle_knn(t, t.protected_rows, q, k, mxd));
+      }
+      for (kernel_level l : at) {
+        level_guard lg(l);
+        for (unsigned threads : thread_counts) {
+          SCOPED_TRACE(std::string(kernelLevelName(l)) + " k=" + std::to_string(k) + " mxd=" + std::to_string(mxd) +
+                       " threads=" + std::to_string(threads));
+          const taken got = run_all(f, queries, k, mxd, threads, method);
+          ASSERT_EQ(got.unprotected.size(), queries.size());
+          for (std::size_t i = 0; i < queries.size(); ++i) {
+            ASSERT_EQ(got.unprotected[i], want.unprotected[i]) << "unprotected, query " << queries[i];
+            ASSERT_EQ(got.protected_[i], want.protected_[i]) << "protected, query " << queries[i];
+          }
+        }
+      }
+    }
+  }
+}
+
+// Results come in more than one block; a receiver that fails stops the
+// hand-over at once; no queries: no call.
+inline void expect_ordered_hand_over(neighbour_search& f, const std::vector<unsigned>& queries,
+                                     const std::vector<unsigned>& thread_counts, search_method method) {
+  for (unsigned threads : thread_counts) {
+    std::size_t blocks = 0;
+    f.run(queries, {.k = 3, .threads = threads, .method = method}, [&](const result_block&) { ++blocks; });
+    EXPECT_GT(blocks, 1u) << "threads " << threads;
+    unsigned after = 0;
+    auto fail_at_100 = [&](const result_block& b) {
+      if (after > 0) ++after;
+      if (b.first() + b.size() >= 100 && after == 0) {
+        after = 1;
+        throw orv::util::error("receiver failed");
+      }
+    };
+    EXPECT_THROW(f.run(queries, {.k = 3, .threads = threads, .method = method}, fail_at_100), orv::util::error);
+    EXPECT_EQ(after, 1u) << "no hand-over after a failure, threads " << threads;
+  }
+  std::size_t calls = 0;
+  f.run({}, {.k = 3, .threads = 2, .method = method}, [&](const result_block&) { ++calls; });
+  EXPECT_EQ(calls, 0u);
 }
 
 }  // namespace kel::knn_oracle

@@ -10,12 +10,11 @@
 #include <zlib.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
-#include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "support/scratch.hpp"
 
 extern char** environ;
 
@@ -23,44 +22,24 @@ namespace importtest {
 
 using files = std::map<std::string, std::string>;
 
-class folder {
+class folder : public testing_support::scratch_dir {
  public:
-  folder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kel-import-test-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    dir_ = pattern;
-  }
-  ~folder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
-  folder(const folder&) = delete;
-  folder& operator=(const folder&) = delete;
-
-  std::string path(const std::string& name) const { return (dir_ / name).string(); }
   void write(const std::string& name, const std::string& bytes) const {
     if (name.ends_with(".gz")) {
       gzFile f = gzopen(path(name).c_str(), "wb");
       gzwrite(f, bytes.data(), static_cast<unsigned>(bytes.size()));
       gzclose(f);
     } else {
-      std::ofstream(path(name), std::ios::binary) << bytes;
+      file(name, bytes);
     }
-  }
-  std::string read(const std::string& name) const {
-    std::ifstream f(path(name), std::ios::binary);
-    return {std::istreambuf_iterator<char>(f), {}};
   }
   // Every file in the folder, for comparing what a run left.
   files all() const {
     files out;
-    for (const auto& entry : std::filesystem::directory_iterator(dir_))
+    for (const auto& entry : std::filesystem::directory_iterator(path()))
       out[entry.path().filename().string()] = read(entry.path().filename().string());
     return out;
   }
-
- private:
-  std::filesystem::path dir_;
 };
 
 struct outcome {
@@ -75,7 +54,7 @@ inline outcome run(const char* program, const folder& dir, const std::vector<std
   folder console;
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addchdir_np(&actions, dir.path("").c_str());
+  posix_spawn_file_actions_addchdir_np(&actions, dir.path().c_str());
   posix_spawn_file_actions_addopen(&actions, 1, console.path("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_addopen(&actions, 2, console.path("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   std::vector<char*> argv{const_cast<char*>(program)};

@@ -24,9 +24,13 @@
 #include <thread>
 
 #include "io/fs.hpp"
+#include "support/random_table.hpp"
+#include "support/runs.hpp"
 #include "support/support.hpp"
 
 extern char** environ;
+
+using namespace testing_support;
 
 namespace {
 
@@ -184,66 +188,14 @@ void expect_same(const std::string& name, const files& inputs, const std::vector
   }
 }
 
-const char* const meta =
-    "age,continuous\nsex,nominal\neducation,ordinal,primary,secondary,tertiary\nid,ignore\nclass,nominal\n";
-const char* const data =
-    "30,f,primary,1,bad\n32,f,primary,2,bad\n31,m,primary,3,good\n33,m,primary,4,bad\n50,f,tertiary,5,good\n"
-    "52,f,?,6,bad\n51,m,tertiary,7,good\n?,m,tertiary,8,good\n40,?,secondary,9,bad\n41.5,f,secondary,10,bad\n";
-const char* const select_women = "sex=f\nclass=bad\nage,education\ngood\n";
-
 files small(const std::string& m = meta, const std::string& d = data, const std::string& s = select_women) {
   return {{"m.meta", m}, {"d.csv", d}, {"s.sel", s}};
 }
 
-std::vector<std::string> names(std::vector<std::string> options = {}) {
-  options.insert(options.begin(), {"m.meta", "d.csv", "s.sel", "out.csv"});
-  return options;
+files random_files(std::mt19937& rng, int rows, bool continuousClass) {
+  const testing_support::random_inputs t = testing_support::random_table(rng, rows, continuousClass, false);
+  return small(t.meta, t.data, t.select);
 }
-
-// Columns: group (nominal), class (nominal or continuous), then a random mix
-// of nominal, ordinal and continuous columns with few distinct values, so
-// that distances tie often, and missing values everywhere.
-files random_table(std::mt19937& rng, int rows, bool continuousClass) {
-  std::uniform_int_distribution<int> pick(0, 99);
-  const int extra = 1 + pick(rng) % 6;
-  std::string m = continuousClass ? "g,nominal\nc,continuous\n" : "g,nominal\nc,nominal\n";
-  static const char* const kindLines[] = {",nominal\n", ",ordinal,lo,mid,hi,top\n", ",continuous\n"};
-  std::vector<int> kinds;
-  for (int i = 0; i < extra; ++i) {
-    kinds.push_back(pick(rng) % 3);
-    m += 'a' + std::to_string(i) + kindLines[kinds.back()];
-  }
-  m += "id,ignore\n";
-  const int missingRate = pick(rng) % 30;
-  auto maybe = [&](const std::string& v) { return pick(rng) < missingRate ? std::string("?") : v; };
-  static const char* const scale[] = {"lo", "mid", "hi", "top"};
-  std::string d;
-  for (int r = 0; r < rows; ++r) {
-    std::string line = pick(rng) < 40 ? "p," : (pick(rng) < 95 ? "u," : "?,");
-    line += continuousClass ? maybe(std::to_string(pick(rng) % 5)) : maybe(pick(rng) < 50 ? "good" : "bad");
-    for (int kind : kinds) {
-      line += ",";
-      if (kind == 0) line += maybe(std::string(1, static_cast<char>('x' + pick(rng) % 3)));
-      if (kind == 1) line += maybe(scale[pick(rng) % 4]);
-      if (kind == 2) line += maybe(std::to_string(pick(rng) % 7) + (pick(rng) < 20 ? ".5" : ""));
-    }
-    line += ',' + std::to_string(r) + '\n';
-    d += line;
-    if (pick(rng) < 10) d += line;  // some rows twice, outright
-  }
-  std::string measured;
-  for (int i = 0; i < extra; ++i)
-    if (pick(rng) < 70 || measured.empty()) measured += (measured.empty() ? "a" : ",a") + std::to_string(i);
-  if (pick(rng) < 20) measured += ",c";
-  const char* op = continuousClass ? (pick(rng) < 50 ? "<" : ">=") : "=";
-  return {{"m.meta", m},
-          {"d.csv", d},
-          {"s.sel", std::string("g=p\nc") + op + (continuousClass ? "2" : "bad") + "\n" + measured + "\nreplaced\n"}};
-}
-
-}  // namespace
-
-namespace {
 
 struct golden_case {
   const char* name;
@@ -308,7 +260,7 @@ TEST(job, random_tables_give_kelcmds_files) {
   std::mt19937 rng(20240617);
   std::uniform_int_distribution<int> pick(0, 99);
   for (int round = 0; round < 12; ++round) {
-    const files t = random_table(rng, 30 + pick(rng) * 4, round % 3 == 0);
+    const files t = random_files(rng, 30 + pick(rng) * 4, round % 3 == 0);
     std::vector<std::string> args = names({"-dst", "d.txt", "-knn", std::to_string(1 + pick(rng) % 9), "-j",
                                            round % 2 ? "2" : "1"});
     if (pick(rng) < 30) args.insert(args.end(), {"-mxd", std::to_string((pick(rng) % 5) * 0.25)});
@@ -333,9 +285,9 @@ TEST(job, evidence_and_placebo_runs_as_kelcmd) {
               {"m.meta", "d.csv.gz", "s.sel", "out.csv", "-nbr", "n.csv", "-json", "s.json", "-perm", "6", "-seed",
                "5", "-dst", "d.txt", "-j", "2"});
   std::mt19937 rng(2026);
-  expect_same("random, all", random_table(rng, 400, false),
+  expect_same("random, all", random_files(rng, 400, false),
               names({"-all", "-knn", "4", "-nbr", "n.csv", "-json", "s.json", "-perm", "5", "-j", "2"}), {2});
-  expect_same("random, prevention", random_table(rng, 300, true),
+  expect_same("random, prevention", random_files(rng, 300, true),
               names({"-pre", "-knn", "3", "-mxd", "0.5", "-nbr", "n.csv", "-perm", "4", "-seed", "9"}), {3});
 }
 
@@ -343,7 +295,7 @@ TEST(job, evidence_and_placebo_runs_as_kelcmd) {
 // is still searching: the order of the output rows must survive it.
 TEST(job, many_results_arrive_in_row_order) {
   std::mt19937 rng(7);
-  const files t = random_table(rng, 12000, false);
+  const files t = random_files(rng, 12000, false);
   expect_same("k 40", t, names({"-all", "-knn", "40", "-dst", "d.txt", "-j", "2"}), {3});
   expect_same("k 1", t, names({"-pre", "-knn", "1", "-j", "1"}), {2});
 }
@@ -357,24 +309,6 @@ TEST(job, fewer_tested_tuples_than_ranks) {
   expect_same("two tested", small(m, d, "g=p\nclass=bad\nx\n"), names({"-all", "-knn", "1"}), {3});
   expect_same("none tested", small(m, d, "g=q\nclass=bad\nx\n"), names({"-pre", "-dst", "d.txt"}), {3});
 }
-
-namespace {
-
-// Writes text into a FIFO once its reader is there; gives up after a while
-// so that a failing run cannot hang the test.
-void feed_fifo(const std::string& path, const std::string& text) {
-  for (int tries = 0; tries < 3000; ++tries) {
-    if (const int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK); fd >= 0) {
-      fcntl(fd, F_SETFL, 0);
-      EXPECT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-      close(fd);
-      return;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-}
-
-}  // namespace
 
 // Only rank 0 reads the inputs: a FIFO, a named pipe and standard input work
 // as they do for kelcmd, and a compressed input that breaks off fails after
@@ -454,18 +388,6 @@ TEST(job, inputs_only_rank_zero_can_read) {
 
 namespace {
 
-// rows lines, every other one protected, values spread so that every tuple
-// has neighbours in both groups.
-std::string spread_table(unsigned rows) {
-  std::string text;
-  for (unsigned r = 0; r < rows; ++r)
-    text += std::string(r % 2 ? "p," : "u,") + std::to_string(r % 97) + "," + (r % 3 ? "a" : "b") + "," +
-            (r % 5 ? "good" : "bad") + "\n";
-  return text;
-}
-const char* const spread_meta = "g,nominal\nx,continuous\ny,nominal\nclass,nominal\n";
-const char* const spread_select = "g=p\nclass=bad\nx,y\n";
-
 // The job with rank 1 started through `wrapper` (a command and its first
 // arguments, which then run kelcmd-mpi with the arguments): rank 0 first,
 // rank 1 so started, any further ranks plain.
@@ -521,7 +443,7 @@ TEST(job, a_failure_on_one_rank_ends_the_job_with_one_message) {
 // and the job ends as kelcmd does.
 TEST(job, an_output_that_fails_stops_every_rank) {
   std::mt19937 rng(11);
-  expect_same("full device", random_table(rng, 12000, false), {"m.meta", "d.csv", "s.sel", "/dev/full", "-all"},
+  expect_same("full device", random_files(rng, 12000, false), {"m.meta", "d.csv", "s.sel", "/dev/full", "-all"},
               {3});
 }
 
@@ -545,12 +467,5 @@ TEST(job, a_rank_that_dies_ends_the_job) {
   EXPECT_NE(status, 0);
   EXPECT_NE(status, -1);
   EXPECT_NE(side.read("err").find("exited on signal 9"), std::string::npos) << side.read("err");
-  const std::string out = dir->read("out.csv");
-  ASSERT_FALSE(out.empty());
-  EXPECT_EQ(out.back(), '\n');
-  std::istringstream lines(out);
-  for (std::string row; std::getline(lines, row);) {
-    EXPECT_EQ(std::count(row.begin(), row.end(), ','), 5) << row;
-    EXPECT_TRUE(row.ends_with(",yes") || row.ends_with(",no")) << row;
-  }
+  expect_complete_rows(dir->read("out.csv"));
 }
