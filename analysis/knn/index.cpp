@@ -7,6 +7,7 @@
 #include <cmath>
 #include <ctime>
 #include <limits>
+#include <stdexcept>
 
 #include "analysis/knn/dispatch.hpp"
 #include "analysis/knn/layout.hpp"
@@ -419,34 +420,72 @@ index_report index_search::report() const {
   return last;
 }
 
-void index_search::buildTrees(unsigned threads, index_report& r) {
-  std::lock_guard<std::mutex> lock(guard);
-  if (protectedTree) return;
-  const auto start = std::chrono::steady_clock::now();
-  const double cpuStart = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
+void index_search::planColumns(unsigned threads) {
+  if (!plan.empty()) return;
   const std::size_t m = columns.measures.size();
-  plan.resize(m);
+  std::vector<detail::column_plan> planned(m);
   orv::util::parallel_for(m, threads, [&](std::size_t j) {
-    plan[j] = detail::planColumn(columns.measures[j], protectedRows, unprotectedRows);
+    planned[j] = detail::planColumn(columns.measures[j], protectedRows, unprotectedRows);
   });
   lists = detail::codeLists(columns.measures, protectedRows, unprotectedRows);
-  // The two trees side by side, each on half the threads.
-  const unsigned each = std::max(1u, threads / 2);
+  plan = std::move(planned);
+}
+
+void index_search::buildTrees(unsigned threads, index_report& r) {
+  std::lock_guard<std::mutex> lock(guard);
+  if (protectedTree && unprotectedTree) return;
+  const auto start = std::chrono::steady_clock::now();
+  const double cpuStart = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
+  planColumns(threads);
+  // The trees side by side, each on half the threads.
+  const unsigned each = protectedTree || unprotectedTree ? threads : std::max(1u, threads / 2);
   orv::util::parallel_for(2, threads, [&](std::size_t i) {
-    if (i == 0) {
-      unprotectedTree = std::make_unique<detail::group_tree>(columns.measures, lists, plan, unprotectedRows, each);
-    } else {
-      protectedTree = std::make_unique<detail::group_tree>(columns.measures, lists, plan, protectedRows, each);
-    }
+    const group g = i == 0 ? group::unprotected : group::protected_;
+    if (!slot(g))
+      slot(g) = std::make_unique<detail::group_tree>(columns.measures, lists, plan,
+                                                     g == group::protected_ ? protectedRows : unprotectedRows, each);
   });
   r.buildCpuSeconds = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - cpuStart;
   r.buildSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+void index_search::buildTree(group g, unsigned threads) {
+  std::lock_guard<std::mutex> lock(guard);
+  if (slot(g)) return;
+  planColumns(threads);
+  slot(g) = std::make_unique<detail::group_tree>(columns.measures, lists, plan,
+                                                 g == group::protected_ ? protectedRows : unprotectedRows, threads);
+}
+
+std::vector<char> index_search::packTree(group g) const {
+  std::lock_guard<std::mutex> lock(guard);
+  const auto& t = g == group::protected_ ? protectedTree : unprotectedTree;
+  if (!t) throw std::logic_error("packTree: the tree is not built");
+  return t->pack();
+}
+
+void index_search::adoptTree(group g, std::span<const char> bytes) {
+  auto t = std::make_unique<detail::group_tree>(detail::group_tree::unpack(bytes, columns.measures.size()));
+  if (t->rows() != (g == group::protected_ ? protectedRows : unprotectedRows).size())
+    throw std::invalid_argument("adoptTree: a tree of another group");
+  std::lock_guard<std::mutex> lock(guard);
+  planColumns(1);
+  if (!slot(g)) slot(g) = std::move(t);
 }
 
 scan_search& index_search::scanner(unsigned threads) {
   std::lock_guard<std::mutex> lock(guard);
   if (!scan) scan = std::make_unique<scan_search>(columns, protectedRows, unprotectedRows, threads);
   return *scan;
+}
+
+bool index_search::wantsTrees(std::size_t queries, const search_settings& settings) const {
+  if (settings.method != search_method::automatic) return settings.method == search_method::index;
+  const double rows = static_cast<double>(protectedRows.size() + unprotectedRows.size());
+  const double levels = std::max(1.0, std::log2(rows / detail::leafCapacity));
+  // The trees must cost little beside the scan they may spare.
+  const std::size_t planned = std::max(queries, settings.plannedQueries);
+  return static_cast<double>(planned) >= buildShare * buildCost * levels;
 }
 
 index_report index_search::choose(std::span<const unsigned> queries, const search_settings& settings) {
@@ -459,11 +498,7 @@ index_report index_search::choose(std::span<const unsigned> queries, const searc
     r.chosen = index_report::choice::forced;
     return r;
   }
-  const double rows = static_cast<double>(protectedRows.size() + unprotectedRows.size());
-  const double levels = std::max(1.0, std::log2(rows / detail::leafCapacity));
-  // The trees must cost little beside the scan they may spare.
-  const std::size_t planned = std::max(queries.size(), settings.plannedQueries);
-  if (static_cast<double>(planned) < buildShare * buildCost * levels) {
+  if (!wantsTrees(queries.size(), settings)) {
     r.chosen = index_report::choice::small;
     return r;
   }

@@ -91,15 +91,35 @@ class index_search final : public neighbour_search {
   // The last run's choice and sample.
   index_report report() const;
 
+  // What run() decides first: the scan or the index for these queries and
+  // settings, the trees built and the sample timed when it takes them. For a
+  // caller that makes the choice once for searches in several processes and
+  // passes it on as settings.method; run() itself needs no call.
+  index_report choose(std::span<const unsigned> queries, const search_settings& settings);
+
+  // Searches in several processes can build the trees between them rather
+  // than each building both: when wantsTrees says a run of `queries`
+  // queries will build them, each tree is built in one process (buildTree)
+  // and handed to the others as bytes (packTree, adoptTree) before the run,
+  // which then finds it built. adoptTree throws std::invalid_argument on
+  // bytes that are not a tree packed by this search's counterpart.
+  bool wantsTrees(std::size_t queries, const search_settings& settings) const;
+  void buildTree(group g, unsigned threads);
+  std::vector<char> packTree(group g) const;
+  void adoptTree(group g, std::span<const char> bytes);
+
  private:
   class worker;
   struct work;
 
   const detail::group_tree& tree(group g) const { return g == group::protected_ ? *protectedTree : *unprotectedTree; }
-  // Notes in `r` the time it took, nothing when the trees were there.
+  std::unique_ptr<detail::group_tree>& slot(group g) { return g == group::protected_ ? protectedTree : unprotectedTree; }
+  // Builds the trees not built yet; notes in `r` the time it took.
   void buildTrees(unsigned threads, index_report& r);
+  // The column plans and code lists the trees and the search share. Under
+  // the guard.
+  void planColumns(unsigned threads);
   scan_search& scanner(unsigned threads);
-  index_report choose(std::span<const unsigned> queries, const search_settings& settings);
   void runIndex(std::span<const unsigned> queries, const search_settings& settings, const result_sink& sink);
 
   search_columns columns;

@@ -471,7 +471,8 @@ group_tree::group_tree(std::span<const measure_column> measures, std::span<const
     t.end = places;
     places = t.begin + t.stride();
   }
-  columns = std::make_unique<aligned_words>(std::size_t{places} * (m + 1));
+  columnWords = std::size_t{places} * (m + 1);
+  columns = std::make_unique<aligned_words>(columnWords);
   orv::util::parallel_for(m + 1, threads, [&](std::size_t j) {
     std::vector<std::uint32_t> word;  // coded: by code position
     if (j < m && measures[j].kind != measure_kind::continuous) word = codeWords(lists[j], plan[j]);

@@ -22,7 +22,8 @@
 // The lower bounds the search draws from them are in index.cpp.
 //
 // The tree is built once and only read afterwards; the build's result does
-// not depend on the thread count.
+// not depend on the thread count. A tree travels as bytes (pack, unpack) to
+// processes that search the same group without building it again.
 #pragma once
 
 #include <cstddef>
@@ -70,6 +71,12 @@ class group_tree {
   group_tree(std::span<const measure_column> measures, std::span<const code_list> lists,
              std::span<const column_plan> plan, std::span<const unsigned> rows, unsigned threads);
 
+  // The tree as bytes, and back: unpack(t.pack()) is t. unpack throws
+  // std::invalid_argument when the bytes are not a packed tree of this many
+  // measured attributes.
+  std::vector<char> pack() const;
+  static group_tree unpack(std::span<const char> bytes, std::size_t measures);
+
   bool empty() const { return nodes.empty(); }
   std::size_t rows() const { return rowCount; }
   const tree_node& node(std::uint32_t i) const { return nodes[i]; }
@@ -88,12 +95,15 @@ class group_tree {
   const unsigned* leafRows(const tree_node& leaf) const { return leafColumns(leaf) + measureCount * leaf.stride(); }
 
  private:
+  group_tree() = default;
+
   std::size_t rowCount = 0;
   std::size_t measureCount = 0;
   std::size_t wordsPerNode = 0;
   std::vector<tree_node> nodes;  // nodes[0] is the root
   std::vector<std::uint64_t> words;
   std::vector<std::uint32_t> place;
+  std::size_t columnWords = 0;
   std::unique_ptr<aligned_words> columns;
 };
 

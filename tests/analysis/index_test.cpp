@@ -11,9 +11,11 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <numeric>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -262,6 +264,79 @@ TEST(index, chooses_by_the_sample) {
     for (auto& x : c) x = static_cast<std::int32_t>(rng() % 4);
   const index_report ties = choice(columns_table({}, codes, oneInThree), 8, 1);
   EXPECT_EQ(ties.chosen, index_report::choice::sample) << ties.indexSeconds << " " << ties.scanSeconds;
+}
+
+// Trees built by one search and handed to another as bytes (as the ranks of
+// a job share them): the receiving search, one tree adopted and the other
+// built or both adopted, finds what the oracle finds. Bytes that are not a
+// tree of that group and those columns are refused, and leave the search
+// to build its own.
+TEST(index, trees_travel_as_bytes) {
+  std::mt19937 rng(77);
+  const table t = make_table({.rows = 2600, .continuous = 2, .nominal = 1, .ordinal = 1, .missing = 0.05,
+                              .nominal_values = 5, .duplicate_rows = 0.1},
+                             rng);
+  index_search builder(t.cols, t.protected_rows, t.unprotected_rows);
+  EXPECT_THROW(builder.packTree(group::protected_), std::logic_error);
+  builder.buildTree(group::protected_, 2);
+  builder.buildTree(group::unprotected, 1);
+  const std::vector<char> p = builder.packTree(group::protected_);
+  const std::vector<char> u = builder.packTree(group::unprotected);
+
+  const std::vector<unsigned> queries = every_row(t.rows, 11);
+  const float exact = oracle_distance(t.cols.measures, 3, t.rows - 2);
+  {
+    SCOPED_TRACE("both adopted");
+    index_search both(t.cols, t.protected_rows, t.unprotected_rows);
+    both.adoptTree(group::protected_, p);
+    both.adoptTree(group::unprotected, u);
+    expect_searches_as_oracle(both, t, queries, {1, 5}, {FLT_MAX, exact}, {1, 2}, {kernel_level::scalar},
+                              search_method::index);
+  }
+  {
+    SCOPED_TRACE("one adopted, one built at the run");
+    index_search one(t.cols, t.protected_rows, t.unprotected_rows);
+    one.adoptTree(group::unprotected, u);
+    expect_searches_as_oracle(one, t, queries, {3}, {FLT_MAX}, {2}, {kernel_level::scalar}, search_method::index);
+  }
+
+  index_search refuses(t.cols, t.protected_rows, t.unprotected_rows);
+  EXPECT_THROW(refuses.adoptTree(group::unprotected, p), std::invalid_argument);  // the other group's
+  EXPECT_THROW(refuses.adoptTree(group::protected_, std::span(p).first(p.size() - 1)), std::invalid_argument);
+  std::vector<char> longer = p;
+  longer.push_back(0);
+  EXPECT_THROW(refuses.adoptTree(group::protected_, longer), std::invalid_argument);
+  EXPECT_THROW(refuses.adoptTree(group::protected_, {}), std::invalid_argument);
+  // A child past the last node: the first node follows the seven counts.
+  std::vector<char> astray = p;
+  const std::uint32_t far = 0x7fffffff;
+  std::memcpy(astray.data() + 7 * sizeof(std::uint64_t), &far, sizeof far);
+  EXPECT_THROW(refuses.adoptTree(group::protected_, astray), std::invalid_argument);
+  // Other columns: one measure fewer.
+  search_columns fewer = t.cols;
+  fewer.measures.pop_back();
+  index_search other(fewer, t.protected_rows, t.unprotected_rows);
+  EXPECT_THROW(other.adoptTree(group::protected_, p), std::invalid_argument);
+  expect_searches_as_oracle(refuses, t, queries, {2}, {FLT_MAX}, {1}, {kernel_level::scalar}, search_method::index);
+}
+
+// Whether a run builds the trees is known before it, from the settings and
+// the run's query count alone, and agrees with what the run then does.
+TEST(index, knows_beforehand_whether_a_run_builds_trees) {
+  std::mt19937 rng(8);
+  const table t = make_table({.rows = 3000}, rng);
+  index_search f(t.cols, t.protected_rows, t.unprotected_rows);
+  EXPECT_TRUE(f.wantsTrees(1, {.method = search_method::index}));
+  EXPECT_FALSE(f.wantsTrees(100000000, {.method = search_method::scan}));
+  EXPECT_FALSE(f.wantsTrees(100, {}));
+  EXPECT_TRUE(f.wantsTrees(100, {.plannedQueries = 100000000}));
+  EXPECT_TRUE(f.wantsTrees(100000000, {}));
+  const std::vector<unsigned> queries = every_row(t.rows, 3);
+  for (const std::size_t planned : {std::size_t{0}, std::size_t{100000000}}) {
+    const search_settings s{.k = 2, .plannedQueries = planned};
+    const index_report r = f.choose(queries, s);
+    EXPECT_EQ(r.chosen != index_report::choice::small, f.wantsTrees(queries.size(), s)) << planned;
+  }
 }
 
 }  // namespace
