@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "analysis/model/attribute.hpp"
+#include "util/bytes.hpp"
 #include "util/error.hpp"
 
 namespace kel {
@@ -177,6 +178,10 @@ void attcontinuous::appendRows(attribute& part) {
   values.insert(values.end(), from.values.begin(), from.values.end());
   from.values = {};
 }
+
+void attcontinuous::packPart(orv::util::byte_writer& out) const { out.putArray(std::span<const float>(values)); }
+
+void attcontinuous::unpackPart(orv::util::byte_reader& in) { values = in.getArray<float>(); }
 
 int attcontinuous::evalCond(unsigned row, int op, condvalue value) const {
   const float a = values[row];

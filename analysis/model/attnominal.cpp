@@ -1,7 +1,10 @@
 #include <algorithm>
 #include <cassert>
 
+#include <stdexcept>
+
 #include "analysis/model/attribute.hpp"
+#include "util/bytes.hpp"
 #include "util/error.hpp"
 
 namespace kel {
@@ -9,6 +12,12 @@ namespace kel {
 namespace {
 
 bool isMissing(std::string_view text) { return text.size() == 1 && text[0] == '?'; }
+
+// Codes from another process index the dictionary without checks later.
+void checkCodes(const std::vector<std::int32_t>& codes, std::size_t entries) {
+  for (const std::int32_t c : codes)
+    if (c < 0 || static_cast<std::size_t>(c) >= entries) throw std::invalid_argument("a packed code out of range");
+}
 
 }  // namespace
 
@@ -71,6 +80,28 @@ void attnominal::appendRows(attribute& part) {
   from.codes = {};
 }
 
+void attnominal::packPart(orv::util::byte_writer& out) const {
+  out.putArray(std::span<const std::int32_t>(codes));
+  out.put<std::uint64_t>(dict.size());
+  for (const std::string& text : dict) out.putText(text);
+  out.put(missingCode);
+}
+
+void attnominal::unpackPart(orv::util::byte_reader& in) {
+  codes = in.getArray<std::int32_t>();
+  const std::size_t entries = in.count<std::uint64_t>();  // each text has at least its length
+  dict.clear();
+  lookup = textindex();
+  lookup.reserve(entries);
+  dict.reserve(entries);
+  for (std::size_t i = 0; i < entries; ++i) addEntry(in.getText());
+  missingCode = in.get<std::int32_t>();
+  checkCodes(codes, dict.size());
+  if (missingCode < -1 || missingCode >= static_cast<std::int32_t>(dict.size()) ||
+      (missingCode >= 0 && !isMissing(dict[static_cast<std::size_t>(missingCode)])))
+    throw std::invalid_argument("a packed missing code out of place");
+}
+
 bool attnominal::hasMissing() const {
   return std::find(codes.begin(), codes.end(), missingCode) != codes.end();
 }
@@ -124,6 +155,13 @@ void attordinal::appendRows(attribute& part) {
   }
   codes.insert(codes.end(), from.codes.begin(), from.codes.end());
   from.codes = {};
+}
+
+void attordinal::packPart(orv::util::byte_writer& out) const { out.putArray(std::span<const std::int32_t>(codes)); }
+
+void attordinal::unpackPart(orv::util::byte_reader& in) {
+  codes = in.getArray<std::int32_t>();
+  checkCodes(codes, dict.size());
 }
 
 int attordinal::evalCond(unsigned row, int op, condvalue value) const {

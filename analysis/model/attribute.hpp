@@ -40,6 +40,11 @@
 #include "analysis/model/textindex.hpp"
 #include "util/nocopy.hpp"
 
+namespace orv::util {
+class byte_writer;
+class byte_reader;
+}  // namespace orv::util
+
 namespace kel {
 
 // Kind codes, as getType gives them.
@@ -117,6 +122,13 @@ class attribute : private orv::util::nocopy {
   // in order; part may be emptied. REQUIRES: part comes from emptyCopy of
   // this column and has not been normalized.
   virtual void appendRows(attribute& part) = 0;
+  // A part (an emptyCopy given rows by addValue) as bytes, for a reader in
+  // another process, which unpacks them into an emptyCopy of its own: that
+  // column's appendRows takes the result as it would the original part.
+  // unpackPart throws std::invalid_argument on bytes that are not such a
+  // part. REQUIRES: not normalized.
+  virtual void packPart(orv::util::byte_writer& out) const = 0;
+  virtual void unpackPart(orv::util::byte_reader& in) = 0;
   virtual int evalCond(unsigned row, int op, condvalue value) const = 0;
   virtual float distance(unsigned row1, unsigned row2) const = 0;
   // The column's line of the metadata file, without a line end.
@@ -154,6 +166,8 @@ class attcontinuous : public attribute {
   void normalize() override;
   std::unique_ptr<attribute> emptyCopy() const override;
   void appendRows(attribute& part) override;
+  void packPart(orv::util::byte_writer& out) const override;
+  void unpackPart(orv::util::byte_reader& in) override;
   int evalCond(unsigned row, int op, condvalue value) const override;
   float distance(unsigned row1, unsigned row2) const override {
     const float a = values[row1];
@@ -201,6 +215,8 @@ class attnominal : public attribute {
   // get the code they have here or the next new one, so that the codes are
   // those of one pass over all the rows.
   void appendRows(attribute& part) override;
+  void packPart(orv::util::byte_writer& out) const override;
+  void unpackPart(orv::util::byte_reader& in) override;
   // "=" and "<>" only.
   int evalCond(unsigned row, int op, condvalue value) const override;
   // A missing value on either side counts as different.
@@ -237,6 +253,9 @@ class attordinal : public attnominal {
   std::unique_ptr<attribute> emptyCopy() const override;
   // The scale is the same, and so are the codes.
   void appendRows(attribute& part) override;
+  // The codes alone: the scale is the metadata's.
+  void packPart(orv::util::byte_writer& out) const override;
+  void unpackPart(orv::util::byte_reader& in) override;
   // Six operators on the codes as unsigned: "<" is earlier on the scale.
   int evalCond(unsigned row, int op, condvalue value) const override;
   // |a - b| / maxCode; one side missing: the distance to the farther end of

@@ -7,6 +7,7 @@
 #include <limits>
 #include <new>
 #include <optional>
+#include <stdexcept>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "io/iorange.hpp"
 #include "io/open_input.hpp"
 #include "io/stream.hpp"
+#include "util/bytes.hpp"
 #include "util/error.hpp"
 #include "util/parallel.hpp"
 
@@ -76,6 +78,65 @@ struct part {
 // part has no other use for its memory.
 constexpr int partCapacity = 1 << 16;
 
+// Reads ranges [first, first + n) of `ranges` into fresh parts, one thread
+// each. False when a part met an error of the data or of the input; any
+// other failure (out of memory) is thrown.
+bool readInto(std::vector<part>& done, const std::vector<std::unique_ptr<orv::inpout::ioconn>>& ranges,
+              std::size_t first, std::size_t n, char separator, const columns& atts) {
+  // The parts' columns grow as they are read: on huge pages that costs a
+  // copy, cheaper than a pass over the file to count its lines first.
+  done.resize(n);
+  for (part& p : done) {
+    p.atts.reserve(atts.size());
+    for (const auto& att : atts) p.atts.push_back(att->emptyCopy());
+  }
+  const auto read = [&](std::size_t i) noexcept {
+    try {
+      orv::inpout::stream in(ranges[first + i].get(), false, separator, partCapacity);
+      done[i].rows = readRows(in, done[i].atts);
+    } catch (...) {
+      done[i].failure = std::current_exception();
+    }
+  };
+  orv::util::parallel_for(n, std::max<std::size_t>(n, 1), read);
+
+  std::exception_ptr other;
+  bool fine = true;
+  for (const part& p : done) {
+    if (!p.failure) continue;
+    try {
+      std::rethrow_exception(p.failure);
+    } catch (const orv::util::error&) {
+      fine = false;
+    } catch (...) {
+      if (!other) other = p.failure;
+    }
+  }
+  // The one-pass read tells an error of the data first, as it meets it.
+  if (fine && other) std::rethrow_exception(other);
+  return fine;
+}
+
+// Appends the parts to atts in file order and standardizes them, on up to
+// `threads` threads. Nothing, and atts untouched, when the rows are more
+// than the one-pass reader takes (it says where the limit was passed).
+std::optional<unsigned> appendParts(std::vector<part>& done, unsigned threads, columns& atts) {
+  std::uint64_t total = 0;
+  for (const part& p : done) total += p.rows;
+  if (total > std::numeric_limits<unsigned>::max()) return std::nullopt;
+  // The columns are independent of each other: each is merged, the parts in
+  // file order, and standardized by one thread.
+  orv::util::parallel_for(atts.size(), threads, [&](std::size_t a) {
+    attribute& att = *atts[a];
+    for (part& p : done) {
+      att.appendRows(*p.atts[a]);
+      p.atts[a].reset();
+    }
+    att.normalize();
+  });
+  return static_cast<unsigned>(total);
+}
+
 // Reads the input in parts, one thread each, appends the rows to atts in
 // file order and standardizes them. Nothing when a part met an error of the
 // data or of the input, and atts are then untouched; any other failure (out
@@ -88,51 +149,9 @@ std::optional<unsigned> readParts(const orv::inpout::positional& file, char sepa
   } catch (const orv::util::error&) {
     return std::nullopt;
   }
-  // The parts' columns grow as they are read: on huge pages that costs a
-  // copy, cheaper than a pass over the file to count its lines first.
-  std::vector<part> done(parts);
-  for (part& p : done) {
-    p.atts.reserve(atts.size());
-    for (const auto& att : atts) p.atts.push_back(att->emptyCopy());
-  }
-  const auto read = [&](std::size_t i) noexcept {
-    try {
-      orv::inpout::stream in(ranges[i].get(), false, separator, partCapacity);
-      done[i].rows = readRows(in, done[i].atts);
-    } catch (...) {
-      done[i].failure = std::current_exception();
-    }
-  };
-  orv::util::parallel_for(parts, parts, read);
-
-  std::exception_ptr other;
-  std::uint64_t total = 0;
-  for (const part& p : done) {
-    total += p.rows;
-    if (!p.failure) continue;
-    try {
-      std::rethrow_exception(p.failure);
-    } catch (const orv::util::error&) {
-      return std::nullopt;
-    } catch (...) {
-      if (!other) other = p.failure;
-    }
-  }
-  if (other) std::rethrow_exception(other);
-  // The one-pass reader says where the limit was passed.
-  if (total > std::numeric_limits<unsigned>::max()) return std::nullopt;
-
-  // The columns are independent of each other: each is merged, the parts in
-  // file order, and standardized by one thread.
-  orv::util::parallel_for(atts.size(), parts, [&](std::size_t a) {
-    attribute& att = *atts[a];
-    for (part& p : done) {
-      att.appendRows(*p.atts[a]);
-      p.atts[a].reset();
-    }
-    att.normalize();
-  });
-  return static_cast<unsigned>(total);
+  std::vector<part> done;
+  if (!readInto(done, ranges, 0, parts, separator, atts)) return std::nullopt;
+  return appendParts(done, parts, atts);
 }
 
 }  // namespace
@@ -145,6 +164,46 @@ unsigned dataset::readData(orv::inpout::stream& in) {
 
 std::optional<unsigned> dataset::readDataParts(const orv::inpout::positional& file, char separator, unsigned parts) {
   return readParts(file, separator, std::max(parts, 1u), *atts);
+}
+
+std::optional<std::vector<char>> dataset::readPacked(const orv::inpout::positional& file, char separator,
+                                                     unsigned first, unsigned n, unsigned count) {
+  std::vector<std::unique_ptr<orv::inpout::ioconn>> ranges;
+  try {
+    ranges = orv::inpout::line_parts(file, count);
+  } catch (const orv::util::error&) {
+    return std::nullopt;
+  }
+  std::vector<part> done;
+  if (!readInto(done, ranges, first, n, separator, *atts)) return std::nullopt;
+  orv::util::byte_writer out;
+  out.put<std::uint64_t>(done.size());
+  for (const part& p : done) {
+    out.put<std::uint64_t>(p.rows);
+    for (const auto& att : p.atts) att->packPart(out);
+  }
+  return out.take();
+}
+
+std::optional<unsigned> dataset::appendPacked(std::span<const std::span<const char>> packed, unsigned threads) {
+  std::vector<part> done;
+  for (const std::span<const char> bytes : packed) {
+    orv::util::byte_reader in(bytes);
+    const auto parts = in.get<std::uint64_t>();
+    for (std::uint64_t i = 0; i < parts; ++i) {
+      part& p = done.emplace_back();
+      const auto rows = in.get<std::uint64_t>();
+      if (rows > std::numeric_limits<unsigned>::max()) throw std::invalid_argument("a packed part of too many rows");
+      p.rows = static_cast<unsigned>(rows);
+      for (const auto& att : *atts) {
+        p.atts.push_back(att->emptyCopy());
+        p.atts.back()->unpackPart(in);
+        if (p.atts.back()->size() != p.rows) throw std::invalid_argument("a packed column of another length");
+      }
+    }
+    if (!in.done()) throw std::invalid_argument("bytes after the packed parts");
+  }
+  return appendParts(done, std::max(threads, 1u), *atts);
 }
 
 unsigned dataset::readData(const std::string& name, char separator, unsigned threads, std::uint64_t minPartBytes,

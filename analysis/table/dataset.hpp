@@ -15,6 +15,7 @@
 #include <iosfwd>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -75,6 +76,19 @@ class dataset : private orv::util::nocopy {
   // read. Nothing when a part met an error of the data or of the input: the
   // columns are then untouched. An allocation failure throws.
   std::optional<unsigned> readDataParts(const orv::inpout::positional& file, char separator, unsigned parts);
+  // The parallel read shared by processes that hold the same bytes: of
+  // `count` ranges of whole lines, each process reads its own, [first,
+  // first + n), one thread each, and packs them as bytes for the others
+  // (readPacked); then every process appends the packed parts of all, in
+  // file order, and standardizes (appendPacked, on up to `threads` threads):
+  // the table of the one-pass read. Nothing from readPacked when one of its
+  // parts met an error of the data or of the input, nor from appendPacked
+  // when the rows are too many: the one-pass read then says where. An
+  // allocation failure throws; so does appendPacked, std::invalid_argument,
+  // on bytes that readPacked did not make for these columns.
+  std::optional<std::vector<char>> readPacked(const orv::inpout::positional& file, char separator, unsigned first,
+                                              unsigned n, unsigned count);
+  std::optional<unsigned> appendPacked(std::span<const std::span<const char>> packed, unsigned threads);
 
   // Select-options file: a-cond, c-cond, measure_atts, replacement class value.
   void readSelect(orv::inpout::stream& in);

@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
+#include <span>
+#include <stdexcept>
 #include <thread>
 
 #include "io/iofile.hpp"
@@ -84,6 +87,31 @@ std::optional<unsigned> read_parts(dataset& d, const std::string& file, char sep
   return d.readDataParts(f, separator, parts);
 }
 
+// A read shared by `processes` datasets, as the ranks of a job share it:
+// each reads its own of `parts` ranges and packs them, then every one
+// appends what all packed. Every dataset's columns, or the failure.
+std::vector<std::string> read_shared(const std::string& file, char separator, unsigned parts, unsigned processes) {
+  orv::inpout::iofile f;
+  EXPECT_TRUE(f.open(file, orv::inpout::READ | orv::inpout::SHARE, 0644));
+  std::vector<std::unique_ptr<dataset>> each;
+  std::vector<std::vector<char>> packed;
+  for (unsigned p = 0; p < processes; ++p) {
+    each.push_back(with_metadata(meta));
+    const unsigned first = parts * p / processes;
+    const unsigned count = parts * (p + 1) / processes - first;
+    auto bytes = each.back()->readPacked(f, separator, first, count, parts);
+    if (!bytes) return {"an error of the data"};
+    packed.push_back(std::move(*bytes));
+  }
+  const std::vector<std::span<const char>> all(packed.begin(), packed.end());
+  std::vector<std::string> got;
+  for (auto& d : each) {
+    const std::optional<unsigned> rows = d->appendPacked(all, 2);
+    got.push_back(rows ? std::to_string(*rows) + " rows\n" + dump(*d) : "too many rows");
+  }
+  return got;
+}
+
 }  // namespace
 
 TEST(parallel_read, same_columns_as_one_pass) {
@@ -158,4 +186,61 @@ TEST(parallel_read, by_name_a_plain_file_in_parts_others_in_one_pass) {
   EXPECT_EQ(error_of([&] { with_metadata(meta)->readData("/nonexistent/x.csv", ',', 4, 1); }),
             "File: /nonexistent/x.csv not found or inaccessible");
   for (const auto& name : {plain, gz, fifo, empty}) unlink(name.c_str());
+}
+
+// Parts read by several processes, packed, and appended by each: every
+// process holds the columns of the one-pass read, whichever process read
+// which part (some none).
+TEST(parallel_read, parts_shared_between_processes_give_the_one_pass_columns) {
+  std::mt19937 rng(17);
+  for (const int rows : {1, 40, 400}) {
+    const std::string file = scratch_file(table(rng, rows, rows == 40));
+    const std::string want = std::to_string(rows) + " rows\n" + one_pass(file, ',');
+    for (unsigned parts = 1; parts <= 6; ++parts)
+      for (unsigned processes = 1; processes <= 4; ++processes) {
+        SCOPED_TRACE(testing::Message() << rows << " rows, " << parts << " parts, " << processes << " processes");
+        for (const std::string& got : read_shared(file, ',', parts, processes)) EXPECT_EQ(got, want);
+      }
+    unlink(file.c_str());
+  }
+}
+
+// A part with an error of the data gives nothing to pack (the one-pass read
+// then tells the error); bytes that are not packed parts of these columns
+// are refused.
+TEST(parallel_read, shared_parts_refuse_errors_and_foreign_bytes) {
+  std::mt19937 rng(23);
+  const std::string good = table(rng, 100);
+  const std::string file = scratch_file(good + "1,w1,top,9,t,e,a\n" + good);
+  for (unsigned processes = 1; processes <= 3; ++processes)
+    EXPECT_EQ(read_shared(file, ',', 3, processes), std::vector<std::string>{"an error of the data"});
+  unlink(file.c_str());
+
+  const std::string clean = scratch_file(good);
+  orv::inpout::iofile f;
+  ASSERT_TRUE(f.open(clean, orv::inpout::READ | orv::inpout::SHARE, 0644));
+  auto d = with_metadata(meta);
+  const std::vector<char> bytes = d->readPacked(f, ',', 0, 1, 1).value();
+  const auto refused = [&](const std::vector<char>& b) {
+    auto other = with_metadata(meta);
+    const std::span<const char> one(b);
+    EXPECT_THROW(other->appendPacked({&one, 1}, 1), std::invalid_argument);
+  };
+  refused(std::vector<char>(bytes.begin(), bytes.end() - 1));
+  std::vector<char> longer = bytes;
+  longer.push_back(0);
+  refused(longer);
+  // The first code of the nominal column, after the part count, the row
+  // count and the continuous column (its count and 100 floats), and its own
+  // count: a code with no text.
+  std::vector<char> astray = bytes;
+  const std::int32_t far = 1000000;
+  std::memcpy(astray.data() + 8 + 8 + 8 + 100 * 4 + 8, &far, sizeof far);
+  refused(astray);
+  // The same bytes for columns of other kinds.
+  auto continuous = with_metadata("a,continuous\nb,continuous\nc,continuous\nd,continuous\ne,continuous\n"
+                                  "f,continuous\ng,continuous\n");
+  const std::span<const char> one(bytes);
+  EXPECT_THROW(continuous->appendPacked({&one, 1}, 1), std::invalid_argument);
+  unlink(clean.c_str());
 }
