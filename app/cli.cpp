@@ -169,6 +169,11 @@ command_line parse_command_line(const std::vector<std::string>& args) {
     } else if (word == "-scan") {
       // Kept out of the usage text too.
       s.scan = true;
+      s.index = false;
+    } else if (word == "-index") {
+      // And this: the index however few the queries, for tests of its paths.
+      s.index = true;
+      s.scan = false;
     } else {
       return reject("Unknown command: " + word);
     }

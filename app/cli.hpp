@@ -31,6 +31,7 @@ struct settings {
   unsigned threads = 0;    // worker threads of the search; 0: every core the process may use
   bool reference = false;  // the straightforward per-pair search (benchmarks and checks)
   bool scan = false;       // the exhaustive vectorised search, never the index (benchmarks and checks)
+  bool index = false;      // the index for every run, however small (tests)
   bool neighbours_on = false;  // -nbr
   std::string neighbours_out;
   bool summary_on = false;  // -json

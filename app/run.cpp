@@ -74,6 +74,7 @@ kel::test_settings engine_settings(const settings& s) {
   t.z = s.z;
   t.reference = s.reference;
   if (s.scan) t.search.method = kel::search_method::scan;
+  if (s.index) t.search.method = kel::search_method::index;
   return t;
 }
 

@@ -64,6 +64,9 @@ TEST(command_line, option_values) {
   EXPECT_TRUE(accepted({"-reference"}).reference);
   EXPECT_TRUE(accepted({"-scan"}).scan);
   EXPECT_FALSE(accepted({}).scan);
+  EXPECT_TRUE(accepted({"-index"}).index);
+  EXPECT_FALSE(accepted({"-index", "-scan"}).index);  // the last one holds
+  EXPECT_TRUE(accepted({"-scan", "-index"}).index);
   EXPECT_EQ(accepted({"-sep", ";x"}).separator, ';');
   EXPECT_EQ(accepted({"-cl", "97.9"}).confidence_level, 97);
 }

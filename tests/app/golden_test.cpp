@@ -285,12 +285,12 @@ TEST(big_inputs, the_largest_k_takes_every_neighbour) {
   EXPECT_NE(run("1", "one.csv"), every);
 }
 
-// The hidden -scan and -reference choose the search, never the result: the
-// same output, histogram and console as the run's own choice.
+// The hidden -scan, -index and -reference choose the search, never the
+// result: the same output, histogram and console as the run's own choice.
 TEST(big_inputs, every_search_writes_the_same_bytes) {
   folder dir(spread_meta, spread_table(3000), spread_select);
   std::string first;
-  for (const char* search : {"", "-scan", "-reference"}) {
+  for (const char* search : {"", "-scan", "-index", "-reference"}) {
     std::vector<std::string> args{"m.meta", "d.csv", "s.sel", "out.csv", "-knn", "5", "-all", "-dst", "out.dst"};
     if (*search) args.push_back(search);
     const auto [status, console] = run_kelcmd(dir, args);
