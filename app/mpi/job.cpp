@@ -63,13 +63,29 @@ header job::exchange(const header& h) {
   return out;
 }
 
-void job::broadcast(char* data, std::size_t bytes) {
+void job::broadcast(char* data, std::size_t bytes, unsigned root) {
   // Dropped bytes land here, a piece at a time: memory that needs no
   // allocation when there is none to be had.
   constexpr std::size_t piece = std::size_t{16} << 20;
   static char dropped[piece];
   for (std::size_t at = 0; at < bytes; at += piece)
-    MPI_Bcast(data ? data + at : dropped, static_cast<int>(std::min(piece, bytes - at)), MPI_BYTE, 0, comm_);
+    MPI_Bcast(data ? data + at : dropped, static_cast<int>(std::min(piece, bytes - at)), MPI_BYTE,
+              static_cast<int>(root), comm_);
+}
+
+unsigned job::either(unsigned bits) {
+  unsigned all = 0;
+  MPI_Request r;
+  MPI_Iallreduce(&bits, &all, 1, MPI_UNSIGNED, MPI_BOR, comm_, &r);
+  complete(r);
+  return all;
+}
+
+std::uint64_t job::announce(std::uint64_t value, unsigned root) {
+  MPI_Request r;
+  MPI_Ibcast(&value, 1, MPI_UINT64_T, static_cast<int>(root), comm_, &r);
+  complete(r);
+  return value;
 }
 
 void job::abort(int status) {

@@ -29,6 +29,7 @@ enum class step : std::uint32_t {
   build = 4,    // make a search over the groups that follow
   run = 5,      // search the queries that follow
   drop = 6,     // forget a search
+  go = 7,       // after a run's queries (and trees): the leader's share and the search method
 };
 
 struct header {
@@ -69,11 +70,16 @@ class job {
   // The leader sends h to every worker; a worker waits for the leader's
   // next header and answers it.
   header exchange(const header& h = {});
-  // The leader's bytes to every worker, in place. A worker that could not
-  // make room for them passes null: it takes part, and the bytes are
-  // dropped. REQUIRES: every rank passes the same size, after a header
-  // that told it.
-  void broadcast(char* data, std::size_t bytes);
+  // The bytes of rank `root` (the leader unless said) to every other rank,
+  // in place. A rank that could not make room for them passes null: it
+  // takes part, and the bytes are dropped. REQUIRES: every rank passes the
+  // same size and root, after a header or an announce that told it (the
+  // broadcast itself does not pause: it is for ranks that are all there).
+  void broadcast(char* data, std::size_t bytes, unsigned root = 0);
+  // Rank `root`'s value to every rank, waited for with pauses.
+  std::uint64_t announce(std::uint64_t value, unsigned root);
+  // The bits every rank gives, or-ed together, for every rank.
+  unsigned either(unsigned bits);
   // After a step every rank took (a parse): whether any rank failed. When
   // none did, returns. Otherwise the leader raises the failure of the
   // lowest rank that failed (its own first) and every worker throws

@@ -6,16 +6,19 @@
 
 namespace kelcmd::mpi {
 
-std::size_t leaderShare(std::size_t queries, unsigned ranks, double termsPerQuery) {
+std::size_t leaderShare(std::size_t queries, unsigned ranks, double querySeconds) {
   assert(ranks >= 1);
   if (ranks == 1) return queries;
-  const double n = static_cast<double>(queries);
-  const double r = static_cast<double>(ranks);
-  // leader * c + queries * w = (queries - leader) / (ranks - 1) * c, with
-  // w / c = handOverTerms / termsPerQuery.
-  const double handOver = termsPerQuery > 0 ? handOverTerms / termsPerQuery : 0.0;
-  const double share = (n - (r - 1) * n * handOver) / r;
   const std::size_t equal = queries / ranks;  // never more than a worker's
+  if (querySeconds <= 0) return equal;
+  // The leader's search and its hand-over of the workers' results end with
+  // the workers' searches: L q + (n - L) h = (n - L) q / (R - 1); its own
+  // results are handed over after theirs, whatever the shares.
+  const double n = static_cast<double>(queries);
+  const double q = querySeconds;
+  const double h = handOverSeconds;
+  const double w = q / static_cast<double>(ranks - 1);
+  const double share = n * (w - h) / (q - h + w);
   return share <= 0 ? 0 : std::min(equal, static_cast<std::size_t>(std::floor(share)));
 }
 

@@ -4,6 +4,8 @@
 #include <climits>
 #include <cstring>
 #include <new>
+#include <span>
+#include <vector>
 
 #include "analysis/table/dataset.hpp"
 #include "io/iodigest.hpp"
@@ -151,10 +153,98 @@ unsigned shared_inputs::readMetadata(kel::dataset& data, const std::string& name
   return parse(name, separator, digest, whole, [&](orv::inpout::stream& in) { return data.readMetadata(in); });
 }
 
-// The data reader reads to the end of its input anyway.
+shared_inputs::parts_read shared_inputs::readParts(kel::dataset& data, const orv::inpout::positional& file,
+                                                  char separator, unsigned parts, unsigned threads, unsigned& rows,
+                                                  std::exception_ptr& failed) {
+  const unsigned ranks = team.ranks();
+  const unsigned first = static_cast<unsigned>(std::uint64_t{parts} * team.rank() / ranks);
+  const unsigned count = static_cast<unsigned>(std::uint64_t{parts} * (team.rank() + 1) / ranks) - first;
+  std::optional<std::vector<char>> mine;
+  if (!failed) {
+    try {
+      mine = data.readPacked(file, separator, first, count, parts);
+    } catch (...) {
+      failed = std::current_exception();
+    }
+  }
+  constexpr unsigned dataError = 1, otherFailure = 2;
+  const unsigned seen = team.either(failed ? otherFailure : mine ? 0 : dataError);
+  // An error of the data is told by the one-pass read, with its row, as on
+  // one machine, even when a rank also failed otherwise.
+  if (seen & dataError) return parts_read::one_pass;
+  if (seen != 0) return parts_read::failed;
+
+  std::vector<std::unique_ptr<char[]>> theirs(ranks);
+  std::vector<std::size_t> sizes(ranks);
+  for (unsigned from = 0; from < ranks; ++from) {
+    const bool own = from == team.rank();
+    const std::uint64_t size = team.announce(own ? mine->size() : 0, from);
+    sizes[from] = static_cast<std::size_t>(size);
+    if (own) {
+      team.broadcast(mine->data(), mine->size(), from);
+      continue;
+    }
+    if (!failed) {
+      try {
+        theirs[from] = std::make_unique_for_overwrite<char[]>(sizes[from]);
+      } catch (...) {
+        failed = std::current_exception();
+        theirs.clear();
+      }
+    }
+    team.broadcast(failed ? nullptr : theirs[from].get(), sizes[from], from);
+  }
+  if (!failed) {
+    try {
+      std::vector<std::span<const char>> packed;
+      for (unsigned from = 0; from < ranks; ++from)
+        packed.emplace_back(from == team.rank() ? std::span<const char>(*mine)
+                                                : std::span<const char>(theirs[from].get(), sizes[from]));
+      const std::optional<unsigned> got = data.appendPacked(packed, threads);
+      // Too many rows: every rank has the same count and reads again.
+      if (!got) return parts_read::one_pass;
+      rows = *got;
+      return parts_read::done;
+    } catch (...) {
+      failed = std::current_exception();
+    }
+  }
+  return parts_read::failed;
+}
+
+// The data reader reads to the end of its input anyway. The leader decides
+// how many parts the ranks read (from its threads: the ranks' may differ).
 unsigned shared_inputs::readData(kel::dataset& data, const std::string& name, char separator, unsigned threads,
                                  orv::util::sha256* digest) {
-  return parse(name, separator, digest, false, [&](orv::inpout::stream& in) { return data.readData(in, threads); });
+  if (team.ranks() == 1)
+    return parse(name, separator, digest, false, [&](orv::inpout::stream& in) { return data.readData(in, threads); });
+  fetch(name, separator, digest);
+  std::exception_ptr failed = lost;
+  memory_input conn({content.data.get(), content.size}, failure);
+  std::uint64_t parts = 0;
+  if (team.leads() && conn.as_positional() != nullptr)
+    parts = std::min<std::uint64_t>(std::uint64_t{team.ranks()} * std::max(threads, 1u),
+                                    content.size / kel::dataset::defaultMinPartBytes);
+  parts = team.announce(parts, 0);
+  unsigned rows = 0;
+  parts_read how = parts_read::one_pass;
+  if (parts >= 2) how = readParts(data, conn, separator, static_cast<unsigned>(parts), threads, rows, failed);
+  if (how == parts_read::one_pass && !failed) {
+    try {
+      orv::inpout::stream in(&conn, false, separator, streamCapacity);
+      rows = data.readData(in);
+    } catch (...) {
+      failed = std::current_exception();
+    }
+  }
+  content = bytes{};
+  try {
+    team.agree(failed);
+  } catch (...) {
+    listening = false;
+    throw;
+  }
+  return rows;
 }
 
 void shared_inputs::readSelect(kel::dataset& data, const std::string& name, char separator,

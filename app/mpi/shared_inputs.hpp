@@ -8,6 +8,12 @@
 // halfway is replayed to every parser after the bytes read before it, so the
 // lines before it and the error are those of a run on one machine.
 //
+// A large plain data file is parsed in parts spread over the ranks, each
+// rank reading its own parts on its threads and broadcasting them, parsed,
+// to the others, which append them in file order: the table is the one
+// each would have read alone, and no rank parses every line. Any error of
+// the data sends every rank back to the one-pass read, which tells it.
+//
 // The leader calls it from the run sequence; each worker calls the same
 // three reads in the same order, with the same names and separator. The
 // leader has every byte, so a digest the run asks for is fed there, as the
@@ -26,6 +32,7 @@
 #include "run.hpp"
 
 namespace orv::inpout {
+class positional;
 class stream;
 }
 
@@ -65,6 +72,12 @@ class shared_inputs final : public input_source {
   void fetch(const std::string& name, char separator, orv::util::sha256* digest);
   void lead(const std::string& name, char separator, orv::util::sha256* digest);
   void follow();
+  // The data read in parts spread over the ranks (see readData): whether the
+  // table is read, or every rank must read it in one pass, or some rank
+  // failed (`failed` holds this rank's failure, if it is one of them).
+  enum class parts_read { done, one_pass, failed };
+  parts_read readParts(kel::dataset& data, const orv::inpout::positional& file, char separator, unsigned parts,
+                       unsigned threads, unsigned& rows, std::exception_ptr& failed);
 
   job& team;
   const bool whole;

@@ -2,11 +2,14 @@
 //
 // On the leader, spread_searches makes every search the engine asks for (it
 // is the run's search provider). Each is a spread_search: the workers build
-// the same search over the same groups, and run() shares the queries out in
-// contiguous blocks balanced by expected work (share.hpp). The leader
-// searches its own block, the last, with its own threads, and meanwhile
-// hands the workers' results to the engine in query order as their chunks
-// arrive; its own results follow. So the engine and its outputs receive
+// the same search over the same groups. run() sends the queries; when the
+// run will use the index, the ranks build its two trees between them
+// (shared_trees.hpp); the leader chooses between index and scan for every
+// rank on a sample of the queries, and shares the queries out in contiguous
+// blocks balanced by the cost it measured (share.hpp). The leader searches
+// its own block, the last, with its own threads, and meanwhile hands the
+// workers' results to the engine in query order as their chunks arrive; its
+// own results follow. So the engine and its outputs receive
 // what a search in one process hands over, neighbour lists included,
 // whatever the number of ranks.
 //
@@ -64,7 +67,8 @@ class spread_search final : public kel::neighbour_search {
   std::uint64_t id;
   unsigned rows;
   bool spread;  // the groups can be sent to the workers as they are
-  double termsPerQuery = 0.0;  // the expected cost of a query; 0 when unknown
+  bool protectedLarger = false;
+  double scanSeconds = 0.0;  // what a query of the scan costs; 0 when unknown
   std::unique_ptr<kel::neighbour_search> local;
 };
 

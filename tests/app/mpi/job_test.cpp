@@ -216,6 +216,7 @@ TEST(job, runs_as_kelcmd_runs_in_every_mode) {
       {"max distance", names({"-mxd", "0.4", "-all"})},
       {"per-pair search", names({"-reference", "-all", "-j", "2"})},
       {"scan forced", names({"-scan", "-all", "-knn", "3", "-nbr", "n.csv"})},
+      {"index forced", names({"-index", "-all", "-knn", "2", "-nbr", "n.csv", "-j", "1"})},
       {"separator and gzip", {"m.meta", "d.csv.gz", "s.sel", "out.csv", "-sep", ";"},
        {{"m.meta", meta}, {"s.sel", select_women}, {"d.csv.gz", [] {
           std::string semicolons = data;
@@ -298,6 +299,24 @@ TEST(job, many_results_arrive_in_row_order) {
   const files t = random_files(rng, 12000, false);
   expect_same("k 40", t, names({"-all", "-knn", "40", "-dst", "d.txt", "-j", "2"}), {3});
   expect_same("k 1", t, names({"-pre", "-knn", "1", "-j", "1"}), {2});
+}
+
+// Tables large enough that the ranks read them in parts, each parsing its
+// own and sharing it, and share the index's trees (forced here, as tables
+// that make it pay would take long): kelcmd's files, at one and two threads
+// per rank. A bad row in the middle of such a table sends every rank back
+// to the one-pass read, which tells the row as kelcmd does.
+TEST(job, large_tables_read_in_parts_and_index_trees_shared) {
+  std::mt19937 rng(31);
+  files t = random_files(rng, 64000, false);
+  // Three parts of at least 512 KiB each.
+  ASSERT_GT(t.at("d.csv").size(), std::size_t{3} << 19) << "too small to be read in parts by three ranks";
+  expect_same("index forced", t, names({"-all", "-knn", "5", "-index", "-nbr", "n.csv", "-j", "1"}), {2, 3});
+  expect_same("two threads", t, names({"-knn", "3", "-dst", "d.txt", "-j", "2", "-index"}), {2});
+  std::string& d = t.at("d.csv");
+  const std::size_t middle = d.find('\n', d.size() / 2) + 1;
+  d.insert(middle, "x\n");
+  expect_same("a bad row", t, names({"-j", "1"}), {2, 3});
 }
 
 // Fewer tuples to test than ranks: some ranks search nothing, the leader

@@ -215,19 +215,21 @@ TEST(share, contiguous_blocks_in_query_order_leader_last) {
   EXPECT_EQ(blockOf(7, 3, 0, 1).begin, 6u);
 }
 
-// The leader's share makes its search and the hand-over of every query take
-// as long as a worker's search: with 2 ranks, a query worth 20 hand-overs
-// leaves the leader (1 - 1/20) / 2 = 47.5% of 10,000 queries, and
-// 4750 * 20 + 10000 = 105,000 = 5250 * 20 hand-overs of work on both sides.
+// The leader's share makes its own search and its hand-over of the
+// workers' results end with the workers' searches. With 2 ranks and a query
+// worth 21 hand-overs, L * 21 + (10000 - L) = (10000 - L) * 21 gives
+// 41 L = 200,000, L = 4878: 102,438 + 5,122 = 107,560 hand-overs of work
+// against 5,122 * 21 = 107,562 for the worker.
 TEST(share, the_leader_takes_less_for_the_hand_over) {
-  EXPECT_EQ(leaderShare(10000, 2, 20 * handOverTerms), 4750u);
-  // 4 ranks: (1 - 3/20) / 4 = 21.25%; workers 2625 each: 2125 * 20 + 10000 = 2625 * 20.
-  EXPECT_EQ(leaderShare(10000, 4, 20 * handOverTerms), 2125u);
+  EXPECT_EQ(leaderShare(10000, 2, 21 * handOverSeconds), 4878u);
+  // 4 ranks: L * 21 + (10000 - L) = (10000 - L) / 3 * 21 gives 27 L =
+  // 60,000, L = 2222; 46,662 + 7,778 = 54,440 against 2,592.7 * 21 = 54,446.
+  EXPECT_EQ(leaderShare(10000, 4, 21 * handOverSeconds), 2222u);
   // Unknown cost: equal shares, the remainder to the workers.
   EXPECT_EQ(leaderShare(10001, 4, 0), 2500u);
-  // Cheap queries: the hand-over alone outweighs a worker's share.
-  EXPECT_EQ(leaderShare(10000, 4, 2 * handOverTerms), 0u);
+  // Cheap queries: handing over the workers' results outweighs a share.
+  EXPECT_EQ(leaderShare(10000, 4, 2 * handOverSeconds), 0u);
   // One rank searches everything.
-  EXPECT_EQ(leaderShare(10000, 1, 2 * handOverTerms), 10000u);
-  EXPECT_EQ(leaderShare(0, 3, 20 * handOverTerms), 0u);
+  EXPECT_EQ(leaderShare(10000, 1, 2 * handOverSeconds), 10000u);
+  EXPECT_EQ(leaderShare(0, 3, 20 * handOverSeconds), 0u);
 }
