@@ -33,14 +33,19 @@ std::string_view trimSpaces(std::string_view v) {
 
 using columns = std::vector<std::unique_ptr<attribute>>;
 
+// What the readers say of a file with more lines than rows can be counted.
+orv::util::error tooManyRows() {
+  return orv::util::error("too many rows: at most " + std::to_string(std::numeric_limits<unsigned>::max()) +
+                          " are supported");
+}
+
 // Every line of the stream as one row of the columns; the count of lines.
 // Both readers go through here, so a row means the same to both.
 unsigned readRows(orv::inpout::stream& in, columns& atts) {
   const std::size_t count = atts.size();
   unsigned line = 0;
   while (in.read_line()) {
-    if (line == std::numeric_limits<unsigned>::max())
-      throw orv::util::error("too many rows: at most " + std::to_string(line) + " are supported");
+    if (line == std::numeric_limits<unsigned>::max()) throw tooManyRows();
     ++line;
     // A zero byte (a binary or UTF-16 file) would end the line early and
     // silently drop the fields after it: such a row is malformed too.
@@ -156,6 +161,14 @@ std::optional<unsigned> readParts(const orv::inpout::positional& file, char sepa
 
 }  // namespace
 
+struct dataset::kept_parts {
+  std::vector<part> parts;
+};
+
+dataset::dataset() = default;
+
+dataset::~dataset() = default;
+
 unsigned dataset::readData(orv::inpout::stream& in) {
   const unsigned rows = readRows(in, *atts);
   for (auto& att : *atts) att->normalize();
@@ -174,20 +187,27 @@ std::optional<std::vector<char>> dataset::readPacked(const orv::inpout::position
   } catch (const orv::util::error&) {
     return std::nullopt;
   }
-  std::vector<part> done;
-  if (!readInto(done, ranges, first, n, separator, *atts)) return std::nullopt;
+  auto own = std::make_unique<kept_parts>();
+  if (!readInto(own->parts, ranges, first, n, separator, *atts)) return std::nullopt;
   orv::util::byte_writer out;
-  out.put<std::uint64_t>(done.size());
-  for (const part& p : done) {
+  out.put<std::uint64_t>(own->parts.size());
+  for (const part& p : own->parts) {
     out.put<std::uint64_t>(p.rows);
     for (const auto& att : p.atts) att->packPart(out);
   }
+  kept = std::move(own);
   return out.take();
 }
 
-std::optional<unsigned> dataset::appendPacked(std::span<const std::span<const char>> packed, unsigned threads) {
+unsigned dataset::appendPacked(std::span<const std::span<const char>> packed, unsigned threads) {
   std::vector<part> done;
   for (const std::span<const char> bytes : packed) {
+    if (bytes.empty()) {
+      if (!kept) throw std::invalid_argument("no parts of this process's own to append");
+      for (part& p : kept->parts) done.push_back(std::move(p));
+      kept.reset();
+      continue;
+    }
     orv::util::byte_reader in(bytes);
     const auto parts = in.get<std::uint64_t>();
     for (std::uint64_t i = 0; i < parts; ++i) {
@@ -203,7 +223,11 @@ std::optional<unsigned> dataset::appendPacked(std::span<const std::span<const ch
     }
     if (!in.done()) throw std::invalid_argument("bytes after the packed parts");
   }
-  return appendParts(done, std::max(threads, 1u), *atts);
+  // The processes may no longer hold the bytes to read again: the one-pass
+  // read's error, at once.
+  const std::optional<unsigned> rows = appendParts(done, std::max(threads, 1u), *atts);
+  if (!rows) throw tooManyRows();
+  return *rows;
 }
 
 unsigned dataset::readData(const std::string& name, char separator, unsigned threads, std::uint64_t minPartBytes,

@@ -81,14 +81,17 @@ class dataset : private orv::util::nocopy {
   // first + n), one thread each, and packs them as bytes for the others
   // (readPacked); then every process appends the packed parts of all, in
   // file order, and standardizes (appendPacked, on up to `threads` threads):
-  // the table of the one-pass read. Nothing from readPacked when one of its
-  // parts met an error of the data or of the input, nor from appendPacked
-  // when the rows are too many: the one-pass read then says where. An
-  // allocation failure throws; so does appendPacked, std::invalid_argument,
-  // on bytes that readPacked did not make for these columns.
+  // the table of the one-pass read. An empty span among them stands for the
+  // parts this dataset read itself, which it kept, unpacked, for this.
+  // Nothing from readPacked when one of its
+  // parts met an error of the data or of the input: the one-pass read then
+  // says where. appendPacked throws the one-pass read's error when the rows
+  // are too many (the bytes may be gone), and std::invalid_argument on
+  // bytes that readPacked did not make for these columns; an allocation
+  // failure throws.
   std::optional<std::vector<char>> readPacked(const orv::inpout::positional& file, char separator, unsigned first,
                                               unsigned n, unsigned count);
-  std::optional<unsigned> appendPacked(std::span<const std::span<const char>> packed, unsigned threads);
+  unsigned appendPacked(std::span<const std::span<const char>> packed, unsigned threads);
 
   // Select-options file: a-cond, c-cond, measure_atts, replacement class value.
   void readSelect(orv::inpout::stream& in);
@@ -126,7 +129,10 @@ class dataset : private orv::util::nocopy {
   std::vector<attribute*> measureAtts;
 
  private:
+  struct kept_parts;
+
   std::string rowText;  // writeRow's line, kept for its capacity
+  std::unique_ptr<kept_parts> kept;  // readPacked's parts, for appendPacked
 
   int lookupAttribute(std::string_view name) const;
   // readData of an open stream; a digest (of a stream opened through it) is

@@ -11,10 +11,6 @@
 
 namespace kel {
 
-dataset::dataset() = default;
-
-dataset::~dataset() = default;
-
 std::size_t dataset::fieldCount(const std::string& line, char separator) {
   if (line.empty()) return 0;
   std::size_t n = 1;

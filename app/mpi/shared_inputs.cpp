@@ -173,6 +173,8 @@ shared_inputs::parts_read shared_inputs::readParts(kel::dataset& data, const orv
   // one machine, even when a rank also failed otherwise.
   if (seen & dataError) return parts_read::one_pass;
   if (seen != 0) return parts_read::failed;
+  // The bytes are read: their memory serves the parts and the table.
+  content = bytes{};
 
   std::vector<std::unique_ptr<char[]>> theirs(ranks);
   std::vector<std::size_t> sizes(ranks);
@@ -194,16 +196,14 @@ shared_inputs::parts_read shared_inputs::readParts(kel::dataset& data, const orv
     }
     team.broadcast(failed ? nullptr : theirs[from].get(), sizes[from], from);
   }
+  mine.reset();  // sent; the dataset kept its own parts unpacked
   if (!failed) {
     try {
       std::vector<std::span<const char>> packed;
       for (unsigned from = 0; from < ranks; ++from)
-        packed.emplace_back(from == team.rank() ? std::span<const char>(*mine)
+        packed.emplace_back(from == team.rank() ? std::span<const char>()  // its own, kept unpacked
                                                 : std::span<const char>(theirs[from].get(), sizes[from]));
-      const std::optional<unsigned> got = data.appendPacked(packed, threads);
-      // Too many rows: every rank has the same count and reads again.
-      if (!got) return parts_read::one_pass;
-      rows = *got;
+      rows = data.appendPacked(packed, threads);
       return parts_read::done;
     } catch (...) {
       failed = std::current_exception();
