@@ -11,7 +11,11 @@
 // A large plain data file is parsed in parts spread over the ranks, each
 // rank reading its own parts on its threads and broadcasting them, parsed,
 // to the others, which append them in file order: the table is the one
-// each would have read alone, and no rank parses every line. Any error of
+// each would have read alone, and no rank parses every line. The leader
+// chooses it when the parse it spares each rank outweighs sending the
+// parsed parts (about as many bytes as the input), at the rate its
+// broadcast of the input took: so on one machine, or with few threads a
+// rank, but not for ranks of many threads on a slow network. Any error of
 // the data sends every rank back to the one-pass read, which tells it.
 //
 // The leader calls it from the run sequence; each worker calls the same
@@ -78,6 +82,9 @@ class shared_inputs final : public input_source {
   enum class parts_read { done, one_pass, failed };
   parts_read readParts(kel::dataset& data, const orv::inpout::positional& file, char separator, unsigned parts,
                        unsigned threads, unsigned& rows, std::exception_ptr& failed);
+  // On the leader, after the data's bytes went out: whether reading in
+  // parts pays (see above) with `threads` a rank.
+  bool partsPay(unsigned threads) const;
 
   job& team;
   const bool whole;
@@ -85,6 +92,7 @@ class shared_inputs final : public input_source {
   bytes content;
   std::optional<std::string> failure;
   std::exception_ptr lost;  // a worker that could not hold the bytes
+  double broadcastSeconds = 0.0;  // the leader's broadcasts of the last input
 };
 
 }  // namespace kelcmd::mpi
