@@ -130,6 +130,16 @@ void shared_inputs::fetch(const std::string& name, char separator, orv::util::sh
     follow();
 }
 
+void shared_inputs::settle(const std::exception_ptr& failed) {
+  content = bytes{};
+  try {
+    team.agree(failed);
+  } catch (...) {
+    listening = false;
+    throw;
+  }
+}
+
 template <class Parse>
 auto shared_inputs::parse(const std::string& name, char separator, orv::util::sha256* digest, bool toEnd,
                           Parse&& read) {
@@ -146,13 +156,7 @@ auto shared_inputs::parse(const std::string& name, char separator, orv::util::sh
       failed = std::current_exception();
     }
   }
-  content = bytes{};
-  try {
-    team.agree(failed);
-  } catch (...) {
-    listening = false;
-    throw;
-  }
+  settle(failed);
   return result;
 }
 
@@ -252,13 +256,7 @@ unsigned shared_inputs::readData(kel::dataset& data, const std::string& name, ch
       failed = std::current_exception();
     }
   }
-  content = bytes{};
-  try {
-    team.agree(failed);
-  } catch (...) {
-    listening = false;
-    throw;
-  }
+  settle(failed);
   return rows;
 }
 

@@ -76,6 +76,9 @@ class shared_inputs final : public input_source {
   void fetch(const std::string& name, char separator, orv::util::sha256* digest);
   void lead(const std::string& name, char separator, orv::util::sha256* digest);
   void follow();
+  // After a parse: the bytes go, and the ranks agree that every parse
+  // succeeded (see job::agree); a failure ends the workers' listening.
+  void settle(const std::exception_ptr& failed);
   // The data read in parts spread over the ranks (see readData): whether the
   // table is read, or every rank must read it in one pass, or some rank
   // failed (`failed` holds this rank's failure, if it is one of them).
