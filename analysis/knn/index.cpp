@@ -442,8 +442,7 @@ void index_search::buildTrees(unsigned threads, index_report& r) {
   orv::util::parallel_for(2, threads, [&](std::size_t i) {
     const group g = i == 0 ? group::unprotected : group::protected_;
     if (!slot(g))
-      slot(g) = std::make_unique<detail::group_tree>(columns.measures, lists, plan,
-                                                     g == group::protected_ ? protectedRows : unprotectedRows, each);
+      slot(g) = std::make_unique<detail::group_tree>(columns.measures, lists, plan, rowsOf(g), each);
   });
   r.buildCpuSeconds = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - cpuStart;
   r.buildSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -453,8 +452,7 @@ void index_search::buildTree(group g, unsigned threads) {
   std::lock_guard<std::mutex> lock(guard);
   if (slot(g)) return;
   planColumns(threads);
-  slot(g) = std::make_unique<detail::group_tree>(columns.measures, lists, plan,
-                                                 g == group::protected_ ? protectedRows : unprotectedRows, threads);
+  slot(g) = std::make_unique<detail::group_tree>(columns.measures, lists, plan, rowsOf(g), threads);
 }
 
 std::vector<char> index_search::packTree(group g) const {
@@ -466,7 +464,7 @@ std::vector<char> index_search::packTree(group g) const {
 
 void index_search::adoptTree(group g, std::span<const char> bytes) {
   auto t = std::make_unique<detail::group_tree>(detail::group_tree::unpack(bytes, columns.measures.size()));
-  if (t->rows() != (g == group::protected_ ? protectedRows : unprotectedRows).size())
+  if (t->rows() != rowsOf(g).size())
     throw std::invalid_argument("adoptTree: a tree of another group");
   std::lock_guard<std::mutex> lock(guard);
   planColumns(1);

@@ -114,6 +114,7 @@ class index_search final : public neighbour_search {
 
   const detail::group_tree& tree(group g) const { return g == group::protected_ ? *protectedTree : *unprotectedTree; }
   std::unique_ptr<detail::group_tree>& slot(group g) { return g == group::protected_ ? protectedTree : unprotectedTree; }
+  const std::vector<unsigned>& rowsOf(group g) const { return g == group::protected_ ? protectedRows : unprotectedRows; }
   // Builds the trees not built yet; notes in `r` the time it took.
   void buildTrees(unsigned threads, index_report& r);
   // The column plans and code lists the trees and the search share. Under
