@@ -189,7 +189,12 @@ std::optional<std::vector<char>> dataset::readPacked(const orv::inpout::position
   }
   auto own = std::make_unique<kept_parts>();
   if (!readInto(own->parts, ranges, first, n, separator, *atts)) return std::nullopt;
-  orv::util::byte_writer out;
+  // Parsed, a part takes about as many bytes as its text: room for that at
+  // once, rather than growing (and touching) the buffer again and again.
+  std::uint64_t text = 0;
+  for (std::size_t i = first; i < first + n; ++i)
+    text += static_cast<std::uint64_t>(std::max<std::int64_t>(ranges[i]->size(), 0));
+  orv::util::byte_writer out(static_cast<std::size_t>(text + text / 4));
   out.put<std::uint64_t>(own->parts.size());
   for (const part& p : own->parts) {
     out.put<std::uint64_t>(p.rows);
